@@ -1,0 +1,64 @@
+#include "frame/module.h"
+
+#include <iterator>
+
+#include "triggers/fn_monitor.h"
+
+namespace pelmora {
+namespace {
+
+// Exports whose subsystem has not been built yet answer undefined rather
+// than an invented value.
+napi_value notYetAvailable(napi_env, napi_callback_info) { return nullptr; }
+
+struct ExportEntry {
+  const char* name;
+  napi_callback method;
+};
+
+// The thirteen exports, in table order.
+constexpr ExportEntry kExports[] = {
+    {"start", fnStart},
+    {"stop", stopEntry},
+    {"processEvents", processEventsEntry},
+    {"isActive", isActiveEntry},
+    {"startDjiMicButton", notYetAvailable},
+    {"stopDjiMicButton", notYetAvailable},
+    {"isDjiMicButtonActive", notYetAvailable},
+    {"getSystemFnUsageType", notYetAvailable},
+    {"getSystemSymbolicHotkeys", notYetAvailable},
+    {"getFocusedElementInfo", notYetAvailable},
+    {"getFrontmostApplicationInfo", notYetAvailable},
+    {"insertTextIntoFocusedElement", notYetAvailable},
+    {"readCapturedFocusedElementText", notYetAvailable},
+};
+static_assert(std::size(kExports) == 13);
+
+}  // namespace
+
+napi_value registerModule(napi_env env, napi_value exports) {
+  napi_property_descriptor descriptors[std::size(kExports)];
+  for (size_t i = 0; i < std::size(kExports); ++i) {
+    // napi_default: read-only, non-enumerable, non-configurable.
+    descriptors[i] = {kExports[i].name, nullptr, kExports[i].method, nullptr, nullptr,
+                      nullptr,          napi_default, nullptr};
+  }
+  napi_define_properties(env, exports, std::size(descriptors), descriptors);
+  return exports;
+}
+
+int32_t getApiVersion() { return kModuleApiVersion; }
+
+}  // namespace pelmora
+
+extern "C" {
+
+NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
+  return pelmora::registerModule(env, exports);
+}
+
+NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) {
+  return pelmora::getApiVersion();
+}
+
+}

@@ -1,0 +1,25 @@
+// UTF-8 well-formedness, shared by the argument reader and the JSON writer.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace pelmora {
+
+// Length of the well-formed UTF-8 sequence starting at text[i] (1 to 4), or 0
+// when the bytes there are ill-formed. Follows the table of well-formed byte
+// sequences of the Unicode standard (no overlongs, no surrogates, nothing
+// above U+10FFFF).
+size_t utf8SequenceLength(std::string_view text, size_t i) noexcept;
+
+// Length of the maximal subpart of an ill-formed sequence at text[i]: the
+// bytes that one U+FFFD replaces (at least 1).
+size_t utf8InvalidRunLength(std::string_view text, size_t i) noexcept;
+
+// The text with every maximal ill-formed subpart replaced by U+FFFD.
+std::string toWellFormedUtf8(std::string text);
+
+inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+}  // namespace pelmora

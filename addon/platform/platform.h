@@ -1,0 +1,57 @@
+// The platform seam: everything the addon's logic needs from the operating
+// system, as plain functions over small typed values. The build links exactly
+// one implementation: platform/mac (the real frameworks) or platform/sim (the
+// simulated desktop). Logic code includes this header and nothing from a
+// framework.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/handle.h"
+
+namespace platform {
+
+// ---- Time ------------------------------------------------------------------
+
+// Seconds on the platform's absolute-time clock.
+double now() noexcept;
+
+// Blocks the calling thread for the given number of seconds.
+void sleepFor(double seconds) noexcept;
+
+// ---- Keyboard event tap and run loops -------------------------------------
+
+struct EventTapObject;       // a keyboard event tap (a mach port on macOS)
+struct RunLoopSourceObject;  // a run-loop source
+struct KeyEventObject;       // one keyboard event, borrowed during a callback
+
+using EventTap = Handle<EventTapObject>;
+using RunLoopSource = Handle<RunLoopSourceObject>;
+using KeyEventRef = const KeyEventObject*;
+
+enum class TapVerdict : uint8_t { pass, swallow };
+
+// Called on the main run loop's thread for each event the tap receives; must
+// not block.
+using TapCallback = TapVerdict (*)(uint32_t type, KeyEventRef event);
+
+// An active tap at the head of the HID event stream, for the event types whose
+// bits are set in mask. Empty when the system refuses it (no Input Monitoring
+// or Accessibility permission).
+EventTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept;
+void setEventTapEnabled(EventTapObject* tap, bool enabled) noexcept;
+void invalidateEventTap(EventTapObject* tap) noexcept;
+RunLoopSource createEventTapRunLoopSource(EventTapObject* tap) noexcept;
+
+// The main run loop, common modes: where both monitors schedule their sources.
+void addSourceToMainRunLoop(RunLoopSourceObject* source) noexcept;
+void removeSourceFromMainRunLoop(RunLoopSourceObject* source) noexcept;
+
+uint64_t keyEventFlags(KeyEventRef event) noexcept;
+int64_t keyEventKeyCode(KeyEventRef event) noexcept;
+
+// Runs the calling thread's run loop in its default mode for the given time,
+// handling every source that fires meanwhile.
+void runCurrentRunLoop(double seconds) noexcept;
+
+}  // namespace platform

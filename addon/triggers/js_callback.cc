@@ -1,0 +1,63 @@
+#include "triggers/js_callback.h"
+
+#include <utility>
+
+namespace pelmora {
+
+napi_threadsafe_function createMonitorCallback(napi_env env, napi_callback_info info,
+                                               const char* resourceName) {
+  size_t argc = 1;
+  napi_value argv[1] = {nullptr};
+  napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
+  if (argc < 1 || argv[0] == nullptr) return nullptr;
+
+  napi_value name = nullptr;
+  napi_create_string_utf8(env, resourceName, NAPI_AUTO_LENGTH, &name);
+  napi_threadsafe_function tsfn = nullptr;
+  napi_status status = napi_create_threadsafe_function(
+      env, argv[0], /*async_resource=*/nullptr, name, /*max_queue_size=*/0,
+      /*initial_thread_count=*/1, /*thread_finalize_data=*/nullptr,
+      /*thread_finalize_cb=*/nullptr, /*context=*/nullptr, callJsCallback, &tsfn);
+  return status == napi_ok ? tsfn : nullptr;
+}
+
+void queueMonitorCallback(napi_threadsafe_function tsfn) noexcept {
+  if (tsfn) napi_call_threadsafe_function(tsfn, nullptr, napi_tsfn_nonblocking);
+}
+
+void releaseMonitorCallback(napi_threadsafe_function& tsfn) noexcept {
+  if (napi_threadsafe_function f = std::exchange(tsfn, nullptr))
+    napi_release_threadsafe_function(f, napi_tsfn_release);
+}
+
+void callJsCallback(napi_env env, napi_value jsCallback, void* /*context*/, void* /*data*/) {
+  if (env == nullptr || jsCallback == nullptr) return;  // the function is winding down
+  napi_value undefined = nullptr;
+  napi_get_undefined(env, &undefined);
+  napi_call_function(env, undefined, jsCallback, 0, nullptr, nullptr);
+}
+
+namespace {
+
+void onTeardown(void* arg) {
+  auto* guard = static_cast<TeardownGuard*>(arg);
+  // The hook is being consumed; stop must not try to remove it again.
+  guard->env = nullptr;
+  if (guard->stop) guard->stop();
+}
+
+}  // namespace
+
+void armTeardownGuard(TeardownGuard& guard, napi_env env) noexcept {
+  disarmTeardownGuard(guard);
+  // Registered after the thread-safe function was created, so that it runs
+  // before the host's own clean-up of that function (hooks run last first).
+  if (napi_add_env_cleanup_hook(env, onTeardown, &guard) == napi_ok) guard.env = env;
+}
+
+void disarmTeardownGuard(TeardownGuard& guard) noexcept {
+  if (napi_env env = std::exchange(guard.env, nullptr))
+    napi_remove_env_cleanup_hook(env, onTeardown, &guard);
+}
+
+}  // namespace pelmora

@@ -1,0 +1,100 @@
+// Typings of resources/bin/pelmora.node. Every export runs synchronously on
+// the calling (main) thread and throws nothing; an export answers undefined
+// only when the host could not create the result value.
+
+/** A JSON text that parses (JSON.parse) to T. */
+export type JsonText<T> = string & { readonly __parsesTo?: T };
+
+// ---- Triggers -------------------------------------------------------------
+
+/** Starts the Fn/Globe tap monitor; the callback runs once per tap, with no arguments. */
+export function start(callback: () => void): boolean | undefined;
+export function stop(): undefined;
+/** Runs the run loop for 1 ms while a monitor is active, so that its events are handled. */
+export function processEvents(): undefined;
+export function isActive(): boolean | undefined;
+
+/** Starts the microphone button monitor; the callback runs once per press. */
+export function startDjiMicButton(callback: () => void): boolean | undefined;
+export function stopDjiMicButton(): undefined;
+export function isDjiMicButtonActive(): boolean | undefined;
+
+// ---- Keyboard settings ------------------------------------------------------
+
+/** What the Fn/Globe key is set to do (the stored value, passed through; 0 when unset). */
+export function getSystemFnUsageType(): number | undefined;
+
+export interface SymbolicHotkey {
+  /** key code */
+  k: number;
+  /** modifier flags */
+  m: number;
+}
+export function getSystemSymbolicHotkeys(): JsonText<SymbolicHotkey[]> | undefined;
+
+// ---- Focus ------------------------------------------------------------------
+
+export type CaptureError =
+  | ''
+  | 'accessibility_not_trusted'
+  | 'missing_frontmost_app'
+  | 'missing_focused_element'
+  | `focus_error_${number}`;
+
+export interface FocusedElementInfo {
+  appName: string;
+  bundleID: string;
+  role: string;
+  subrole: string;
+  roleDescription: string;
+  selectedTextRangeAvailable: boolean;
+  /** user-perceived characters (grapheme clusters) */
+  selectedTextLength: number;
+  /** empty on success */
+  error: CaptureError;
+}
+/** Captures the focused text field as the target of the next insertion and describes it. */
+export function getFocusedElementInfo(): JsonText<FocusedElementInfo> | undefined;
+
+export type FrontmostApplicationInfo =
+  | { ok: true; appName: string; bundleID: string; reason: '' }
+  | { ok: false; appName: 'Current App'; bundleID: ''; reason: 'frontmost_app_unavailable' };
+export function getFrontmostApplicationInfo(): JsonText<FrontmostApplicationInfo> | undefined;
+
+export type CapturedTextAnswer =
+  | { ok: true; appName: string; bundleID: string; text: string }
+  | {
+      ok: false;
+      appName: string;
+      bundleID: string;
+      reason: 'missing_captured_target' | 'frontmost_app_changed' | 'missing_value' | 'captured_target_expired';
+    };
+export function readCapturedFocusedElementText(): JsonText<CapturedTextAnswer> | undefined;
+
+// ---- Insertion ----------------------------------------------------------------
+
+export type InsertionFailure =
+  | 'empty_text'
+  | Exclude<CaptureError, ''>
+  | 'focus_target_mismatch'
+  | 'frontmost_app_changed'
+  | 'tty_write_failed'
+  | 'clipboard_preferred_jetbrains'
+  | 'clipboard_preferred_web_editor_bundle'
+  | 'focus_drifted'
+  | 'clipboard_preferred_web'
+  | 'clipboard_preferred_bundle'
+  | 'missing_value'
+  | 'missing_selected_text_range'
+  | 'invalid_selected_text_range'
+  | 'ax_write_verification_failed';
+
+export type InsertionVerdict =
+  | { ok: true; method: 'tty' | 'accessibility'; appName: string; bundleID: string }
+  | { ok: false; appName: string; bundleID: string; reason: InsertionFailure };
+
+/**
+ * Inserts the text into the captured field. For most failures the target
+ * application is already in front with the field focused, ready for a paste.
+ */
+export function insertTextIntoFocusedElement(text: string, expectedBundleID?: string): JsonText<InsertionVerdict> | undefined;

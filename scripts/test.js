@@ -1,0 +1,79 @@
+'use strict';
+// `npm test`: the C++ unit tests (ctest), the end-to-end tests through the
+// real pelmora.node (node --test) and the typings (tsc). Fails on any
+// failure.
+//   npm test -- --asan   the same suites built with AddressSanitizer and
+//                        UndefinedBehaviorSanitizer, the sanitizer runtime
+//                        preloaded into node
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { root, run, buildPreset, main } = require('./setup');
+
+const e2eDir = path.join(root, 'tests', 'e2e');
+const e2eFiles = () => fs.readdirSync(e2eDir).filter((f) => f.endsWith('.test.js')).sort()
+  .map((f) => path.join(e2eDir, f));
+
+function plain() {
+  buildPreset('release');
+  run('ctest', ['--preset', 'release']);
+  run(process.execPath, ['--test', ...e2eFiles()]);
+  run(process.execPath, [path.join(root, 'node_modules', 'typescript', 'bin', 'tsc'), '-p', path.join(root, 'tests', 'types')]);
+}
+
+function asanRuntime() {
+  const r = spawnSync('clang++', ['-print-file-name=libclang_rt.asan-x86_64.so'], { encoding: 'utf8' });
+  const file = r.stdout.trim();
+  if (r.status !== 0 || !path.isAbsolute(file) || !fs.existsSync(file)) {
+    throw new Error('the shared AddressSanitizer runtime is missing: apt-get install libclang-rt-14-dev');
+  }
+  return file;
+}
+
+// LeakSanitizer reports node's own allocations that it never frees at exit;
+// a report counts only when one of its stacks runs through our modules.
+function sanitizerFindings(logDir) {
+  const findings = [];
+  for (const name of fs.readdirSync(logDir)) {
+    const text = fs.readFileSync(path.join(logDir, name), 'utf8');
+    for (const block of text.split(/\n\s*\n/)) {
+      const isLeak = /(Direct|Indirect) leak of/.test(block);
+      // Symbolized frames name our sources; unsymbolized ones our modules.
+      const ours = block.includes(root + path.sep) || /pelmora[^\s/]*\.node/.test(block);
+      const otherError = /ERROR: AddressSanitizer|runtime error:/.test(block);
+      if ((isLeak && ours) || otherError) findings.push(`${name}:\n${block}`);
+    }
+  }
+  return findings;
+}
+
+function sanitized() {
+  const buildDir = buildPreset('asan');
+  run('ctest', ['--preset', 'asan']);
+  const logDir = fs.mkdtempSync(path.join(os.tmpdir(), 'pelmora-asan-'));
+  const env = {
+    ...process.env,
+    LD_PRELOAD: asanRuntime(),
+    ASAN_OPTIONS: `detect_leaks=1:log_path=${logDir}/asan:abort_on_error=0:detect_odr_violation=0`,
+    UBSAN_OPTIONS: 'print_stacktrace=1:halt_on_error=1',
+    PELMORA_ADDON: path.join(buildDir, 'addon', 'pelmora.node'),
+    PELMORA_SIM_CONTROL: path.join(buildDir, 'tests', 'pelmora_sim_control.node'),
+  };
+  let failure = null;
+  try {
+    run(process.execPath, ['--test', ...e2eFiles()], { env });
+  } catch (e) {
+    failure = e;
+  }
+  const findings = sanitizerFindings(logDir);
+  if (failure && !findings.length) throw failure;
+  if (findings.length) {
+    console.error(findings.join('\n\n'));
+    throw new Error(`sanitizers reported ${findings.length} finding(s) in the end-to-end tests (logs in ${logDir})`);
+  }
+  fs.rmSync(logDir, { recursive: true, force: true });
+  console.log('end-to-end tests under AddressSanitizer + UBSan: no findings');
+}
+
+main(() => (process.argv.includes('--asan') ? sanitized() : plain()));

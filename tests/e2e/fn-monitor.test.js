@@ -1,0 +1,185 @@
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { addon, sim, pump, ev } = require('./helpers');
+
+const SHIFT = 0x20000;
+const verdicts = () => sim.keyboard.results().map((r) => r.verdict);
+
+let calls = 0;
+const callback = () => { calls++; };
+
+test.beforeEach(() => {
+  addon.stop();
+  sim.reset();
+  calls = 0;
+});
+test.after(() => addon.stop());
+
+async function startAndFeed(events) {
+  assert.equal(addon.start(callback), true);
+  sim.keyboard.results();
+  sim.keyboard.post(events);
+  await pump();
+}
+
+test('Fn down, Fn up: one call, both events swallowed', async () => {
+  await startAndFeed([ev.fnDown(), ev.fnUp()]);
+  assert.deepEqual(verdicts(), ['swallow', 'swallow']);
+  assert.equal(calls, 1);
+});
+
+test('a letter in between spoils the tap and passes with the release', async () => {
+  await startAndFeed([ev.fnDown(), ev.keyDown(0, 0x800000), ev.keyUp(0, 0x800000), ev.fnUp()]);
+  assert.deepEqual(verdicts(), ['swallow', 'pass', 'pass', 'pass']);
+  assert.equal(calls, 0);
+});
+
+test('Shift pressed and released while Fn is held still counts', async () => {
+  await startAndFeed([ev.fnDown(), ev.fnDown(SHIFT), ev.fnDown(), ev.fnUp()]);
+  assert.deepEqual(verdicts(), ['swallow', 'pass', 'pass', 'swallow']);
+  assert.equal(calls, 1);
+});
+
+test('a system-defined event spoils the tap', async () => {
+  await startAndFeed([ev.fnDown(), ev.systemDefined(), ev.fnUp()]);
+  assert.deepEqual(verdicts(), ['swallow', 'pass', 'pass']);
+  assert.equal(calls, 0);
+});
+
+test('a long hold is still a tap', async () => {
+  assert.equal(addon.start(callback), true);
+  sim.keyboard.post(ev.fnDown());
+  await pump();
+  sim.clock.advance(5);
+  sim.keyboard.post(ev.fnUp());
+  await pump();
+  assert.deepEqual(verdicts(), ['swallow', 'swallow']);
+  assert.equal(calls, 1);
+});
+
+test('two taps, two calls; events posted before start reach applications untouched', async () => {
+  sim.keyboard.post(ev.fnDown());
+  assert.deepEqual(sim.keyboard.results(), [{ type: 12, flags: 0x800000, keyCode: 63, verdict: 'pass', tap: false }]);
+  await startAndFeed([ev.fnDown(), ev.fnUp(), ev.fnDown(), ev.fnUp()]);
+  assert.equal(calls, 2);
+});
+
+test('Globe key after a tap: swallowed down to and including its key up', async () => {
+  await startAndFeed([ev.fnDown(), ev.fnUp(), ev.keyDown(179), ev.keyDown(179), ev.keyUp(179),
+    ev.keyDown(179), ev.keyUp(179)]);
+  assert.deepEqual(verdicts(), ['swallow', 'swallow', 'swallow', 'swallow', 'swallow', 'pass', 'pass']);
+  assert.equal(calls, 1);
+});
+
+test('a suppressed Globe key inside the next tap does not spoil it', async () => {
+  await startAndFeed([ev.fnDown(), ev.fnUp(), ev.fnDown(), ev.keyDown(179, 0x800000), ev.fnUp(),
+    ev.keyUp(179)]);
+  assert.deepEqual(verdicts(), ['swallow', 'swallow', 'swallow', 'swallow', 'swallow', 'swallow']);
+  assert.equal(calls, 2);
+});
+
+test('a tap the system disabled is re-enabled at once and keeps working', async () => {
+  await startAndFeed([ev.fnDown(), { type: 0xFFFFFFFE }, ev.fnUp(), { type: 0xFFFFFFFF }, ev.fnDown(), ev.fnUp()]);
+  assert.deepEqual(verdicts(), ['swallow', 'pass', 'swallow', 'pass', 'swallow', 'swallow']);
+  assert.equal(calls, 2);
+  const enables = sim.log.take().filter((e) => e.op === 'tapEnable').map((e) => e.enabled);
+  assert.deepEqual(enables, [true, true, true]);
+  assert.deepEqual(sim.keyboard.tap(), { exists: true, enabled: true, onRunLoop: true });
+});
+
+test('events reach the tap only inside processEvents', async () => {
+  assert.equal(addon.start(callback), true);
+  sim.keyboard.post([ev.fnDown(), ev.fnUp()]);
+  await new Promise((r) => setTimeout(r, 5));
+  assert.deepEqual(sim.keyboard.results(), []);
+  assert.equal(calls, 0);
+  await pump();
+  assert.equal(calls, 1);
+});
+
+test('start twice keeps the first callback; stop twice is harmless', async () => {
+  let second = 0;
+  assert.equal(addon.start(callback), true);
+  assert.equal(addon.start(() => { second++; }), true);
+  sim.keyboard.post([ev.fnDown(), ev.fnUp()]);
+  await pump();
+  assert.equal(calls, 1);
+  assert.equal(second, 0);
+  assert.equal(sim.log.take().filter((e) => e.op === 'tapCreate').length, 1);
+  addon.stop();
+  addon.stop();
+  assert.equal(addon.isActive(), false);
+});
+
+test('start without a callback, or with one that is not a function, creates nothing', () => {
+  for (const args of [[], [undefined], [null], [42], ['callback'], [{}]]) {
+    assert.equal(addon.start(...args), false, JSON.stringify(args));
+    assert.equal(addon.isActive(), false);
+  }
+  assert.deepEqual(sim.log.take(), [], 'no tap was even asked for');
+  assert.deepEqual(sim.keyboard.tap(), { exists: false, enabled: false, onRunLoop: false });
+});
+
+test('a refused tap answers false and leaves nothing behind', async () => {
+  sim.keyboard.allowTap(false);
+  assert.equal(addon.start(callback), false);
+  assert.equal(addon.isActive(), false);
+  assert.deepEqual(sim.log.take().map((e) => e.op), ['tapCreate']);
+  sim.keyboard.post([ev.fnDown(), ev.fnUp()]);
+  await pump();
+  assert.deepEqual(verdicts(), ['pass', 'pass']);
+  assert.equal(calls, 0);
+  sim.keyboard.allowTap(true);
+  assert.equal(addon.start(callback), true, 'a later start works');
+});
+
+test('after stop Fn taps reach applications; a restart uses the new callback', async () => {
+  await startAndFeed([ev.fnDown(), ev.fnUp()]);
+  addon.stop();
+  assert.deepEqual(sim.keyboard.tap(), { exists: false, enabled: false, onRunLoop: false });
+  sim.keyboard.results();
+  sim.keyboard.post([ev.fnDown(), ev.fnUp()]);
+  await pump();
+  assert.deepEqual(sim.keyboard.results().map((r) => r.tap), [false, false]);
+  let fresh = 0;
+  assert.equal(addon.start(() => { fresh++; }), true);
+  sim.keyboard.post([ev.fnDown(), ev.fnUp()]);
+  await pump();
+  assert.equal(calls, 1);
+  assert.equal(fresh, 1);
+});
+
+test('a restart after a stop in the middle of a press starts clean', async () => {
+  await startAndFeed([ev.fnDown(), ev.keyDown(4, 0x800000)]);
+  addon.stop();
+  assert.equal(addon.start(callback), true);
+  sim.keyboard.post([ev.fnDown(), ev.fnUp()]);
+  await pump();
+  assert.equal(calls, 1);
+});
+
+test('events still queued when the monitor stops go on to applications', () => {
+  assert.equal(addon.start(callback), true);
+  sim.keyboard.results();
+  sim.keyboard.post([ev.fnDown(), ev.fnUp()]);
+  addon.stop();
+  assert.deepEqual(sim.keyboard.results().map((r) => [r.verdict, r.tap]), [['pass', false], ['pass', false]]);
+});
+
+test('processEvents does nothing while no monitor runs', () => {
+  const before = sim.clock.now();
+  addon.processEvents();
+  assert.equal(sim.clock.now(), before);
+  assert.equal(addon.start(callback), true);
+  addon.processEvents();
+  assert.ok(sim.clock.now() > before, 'the run loop ran');
+});
+
+test('isActive follows the monitor', () => {
+  assert.equal(addon.isActive(), false);
+  assert.equal(addon.start(callback), true);
+  assert.equal(addon.isActive(), true);
+  addon.stop();
+  assert.equal(addon.isActive(), false);
+});

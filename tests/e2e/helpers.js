@@ -1,0 +1,33 @@
+'use strict';
+// Loads the addon under test and the simulated desktop's control module.
+const path = require('node:path');
+
+const root = path.resolve(__dirname, '..', '..');
+const addonPath = process.env.PELMORA_ADDON
+  ? path.resolve(process.env.PELMORA_ADDON)
+  : path.join(root, 'resources', 'bin', 'pelmora.node');
+
+const addon = require(addonPath);
+const sim = require('../sim');
+
+// Lets queued thread-safe calls reach JavaScript, as a host's loop would.
+const turn = () => new Promise((resolve) => setImmediate(resolve));
+
+async function pump(times = 1) {
+  for (let i = 0; i < times; i++) {
+    addon.processEvents();
+    await turn();
+  }
+  await turn();
+}
+
+const FN = 0x800000;
+const ev = {
+  fnDown: (extra = 0) => ({ type: 12, flags: FN | extra, keyCode: 63 }),
+  fnUp: (extra = 0) => ({ type: 12, flags: extra, keyCode: 63 }),
+  keyDown: (keyCode, flags = 0) => ({ type: 10, flags, keyCode }),
+  keyUp: (keyCode, flags = 0) => ({ type: 11, flags, keyCode }),
+  systemDefined: () => ({ type: 14, flags: 0, keyCode: 0 }),
+};
+
+module.exports = { addon, sim, addonPath, root, pump, turn, ev, FN };

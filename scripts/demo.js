@@ -44,6 +44,22 @@ async function simulated() {
   await play('4. The system disables the tap (too slow); it is re-enabled at once:',
     [{ type: 0xFFFFFFFE }, fnDown, fnUp]);
 
+  say('\n5. Dictation starts: the focused text field of the front application is captured.');
+  sim.apps.add({
+    pid: 501, bundleID: 'com.example.notes', name: 'Notes', active: true,
+    windows: [{ id: 'window', role: 'AXWindow', children: [
+      { id: 'toolbar', role: 'AXToolbar', children: [{ id: 'bold', role: 'AXButton' }] },
+      { id: 'body', role: 'AXTextArea', roleDescription: 'text entry area', value: 'Meeting notes: ',
+        valueSettable: true, selectedRange: { location: 15, length: 0 }, selectedText: '' },
+    ] }],
+    focusedWindow: 'window', focusedElement: 'body',
+  });
+  sim.apps.setFrontmost(501);
+  say(`    getFocusedElementInfo()          -> ${addon.getFocusedElementInfo()}`);
+  say(`    readCapturedFocusedElementText() -> ${addon.readCapturedFocusedElementText()}`);
+  sim.apps.setFrontmost(null);
+  say(`    (another app comes forward)      -> ${addon.readCapturedFocusedElementText()}`);
+
   addon.stop();
   say(`\nstop(); isActive()         -> ${addon.isActive()}`);
   say(`total dictation triggers:  ${taps}`);
@@ -66,6 +82,7 @@ async function real() {
   clearTimeout(timeout);
   addon.stop();
   say(ok ? 'Fn tap received: the dictation trigger works.' : 'No Fn tap within 30 seconds.');
+  if (ok) say(`The focused field, as captured: ${addon.getFocusedElementInfo()}`);
 }
 
 (process.platform === 'darwin' ? real() : simulated()).catch((e) => {

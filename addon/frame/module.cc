@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "focus/focus_exports.h"
 #include "triggers/fn_monitor.h"
 
 namespace pelmora {
@@ -27,10 +28,10 @@ constexpr ExportEntry kExports[] = {
     {"isDjiMicButtonActive", notYetAvailable},
     {"getSystemFnUsageType", notYetAvailable},
     {"getSystemSymbolicHotkeys", notYetAvailable},
-    {"getFocusedElementInfo", notYetAvailable},
-    {"getFrontmostApplicationInfo", notYetAvailable},
+    {"getFocusedElementInfo", fnGetFocusedElementInfo},
+    {"getFrontmostApplicationInfo", fnGetFrontmostApplicationInfo},
     {"insertTextIntoFocusedElement", notYetAvailable},
-    {"readCapturedFocusedElementText", notYetAvailable},
+    {"readCapturedFocusedElementText", fnReadCapturedFocusedElementText},
 };
 static_assert(std::size(kExports) == 13);
 

@@ -7,7 +7,10 @@
 
 #include <cstdint>
 
+#include "platform/ax.h"
 #include "platform/handle.h"
+#include "platform/text.h"
+#include "platform/workspace.h"
 
 namespace platform {
 

@@ -4,11 +4,11 @@
 
 #include <node_api.h>
 
-#include <cmath>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "platform/sim/control_args.h"
 #include "platform/sim/value.h"
 
 namespace sim {
@@ -20,31 +20,10 @@ struct ControlEntry {
   ControlFunction function;
 };
 
-// Thrown by a control function on arguments it cannot use; becomes a
-// JavaScript TypeError.
-struct ControlError {
-  std::string message;
-};
-
-// Argument helpers for control functions.
-inline const Value& arg(const std::vector<Value>& args, size_t i) {
-  static const Value kUndefined;
-  return i < args.size() ? args[i] : kUndefined;
-}
-
-inline double requireNumber(const Value& v, const char* what) {
-  if (!v.isNumber() || !std::isfinite(v.number)) throw ControlError{std::string(what) + " must be a finite number"};
-  return v.number;
-}
-
-inline bool requireBool(const Value& v, const char* what) {
-  if (!v.isBool()) throw ControlError{std::string(what) + " must be a boolean"};
-  return v.boolean;
-}
-
 // The sections' tables.
 std::span<const ControlEntry> worldControl();
 std::span<const ControlEntry> keyboardControl();
+std::span<const ControlEntry> axControl();
 
 Value fromJs(napi_env env, napi_value value);
 napi_value toJs(napi_env env, const Value& value);

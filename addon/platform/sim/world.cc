@@ -58,6 +58,7 @@ void reset() {
   w.clock = kClockEpoch;
   w.log.clear();
   resetKeyboard();
+  w.desktop = Desktop{};
 }
 
 void advanceClock(double seconds) {

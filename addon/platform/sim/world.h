@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/desktop.h"
 #include "platform/sim/value.h"
 
 namespace sim {
@@ -17,7 +18,7 @@ namespace sim {
 // Objects are reference-counted on their own, so that a world reset never
 // frees what the addon still holds.
 struct Object {
-  enum class Kind : uint8_t { eventTap, runLoopSource };
+  enum class Kind : uint8_t { eventTap, runLoopSource, element };
   explicit Object(Kind k) : kind(k) {}
   virtual ~Object() = default;
   Object(const Object&) = delete;
@@ -66,6 +67,8 @@ struct World {
     std::deque<KeyEvent> queue;
     std::vector<KeyResult> results;
   } keyboard;
+
+  Desktop desktop;
 };
 
 World& world();

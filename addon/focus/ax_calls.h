@@ -1,0 +1,30 @@
+// Accessibility queries as the logic makes them: through here, so that one
+// hung application costs one messaging timeout per export call, not one per
+// query. A query that ran into the timeout marks its application as
+// unresponsive until the call ends; its further queries fail at once with the
+// same error instead of waiting out the timeout again. A healthy application
+// never notices: only a reply that took the whole timeout trips it.
+#pragma once
+
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace pelmora::ax {
+
+// Marks the extent of one export call; nested scopes share the outermost.
+class CallScope {
+ public:
+  CallScope();
+  ~CallScope();
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+};
+
+platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute);
+platform::SettableResult settable(platform::ElementRef element, std::string_view attribute);
+platform::AXError setString(platform::ElementRef element, std::string_view attribute, std::string_view value);
+platform::AXError setBool(platform::ElementRef element, std::string_view attribute, bool value);
+platform::AXError setRange(platform::ElementRef element, std::string_view attribute, platform::TextRange value);
+
+}  // namespace pelmora::ax

@@ -1,0 +1,42 @@
+// Fixed tables of roles and application bundle identifiers that select
+// special handling.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace pelmora {
+
+inline constexpr std::array<std::string_view, 3> editableTextRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
+
+inline constexpr std::array<std::string_view, 9> chromeBundleIDs = {
+    "com.google.Chrome",  "com.google.Chrome.canary",        "com.microsoft.edgemac",
+    "com.brave.Browser",  "com.vivaldi.Vivaldi",             "com.operasoftware.Opera",
+    "com.naver.Whale",    "ru.yandex.desktop.yandex-browser", "com.openai.atlas",
+};
+
+inline constexpr std::array<std::string_view, 13> jetbrainsIDs = {
+    "com.jetbrains.intellij", "com.jetbrains.intellij.ce", "com.jetbrains.pycharm",
+    "com.jetbrains.pycharm.ce", "com.jetbrains.WebStorm",  "com.jetbrains.goland",
+    "com.jetbrains.CLion",    "com.jetbrains.rider",       "com.jetbrains.rubymine",
+    "com.jetbrains.PhpStorm", "com.jetbrains.datagrip",    "com.jetbrains.AppCode",
+    "com.jetbrains.fleet",
+};
+
+// Web-based code editors, matched as prefixes at a dot boundary.
+inline constexpr std::array<std::string_view, 3> webEditorBundlePrefixes = {
+    "com.tarnwick.ide", "com.vantor.ressel.ide", "com.openai.codex"};
+
+inline constexpr std::string_view kElectronBundlePrefix = "com.electron.";
+
+// Exact, case-sensitive membership.
+template <size_t N>
+constexpr bool contains(const std::array<std::string_view, N>& table, std::string_view value) {
+  for (std::string_view entry : table)
+    if (entry == value) return true;
+  return false;
+}
+
+bool isWebEditorBundle(std::string_view bundleID);
+
+}  // namespace pelmora

@@ -1,0 +1,135 @@
+// Accessibility over ApplicationServices.
+#include <ApplicationServices/ApplicationServices.h>
+
+#include "platform/mac/cf_text.h"
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+AXUIElementRef asAX(ElementRef element) { return reinterpret_cast<AXUIElementRef>(element); }
+
+Element adoptElement(CFTypeRef owned) {
+  return Element::adopt(reinterpret_cast<ElementObject*>(const_cast<void*>(owned)));
+}
+
+// Fills the typed result from a copied value, taking over its reference.
+void describe(CFTypeRef value, AttributeResult& r) {
+  const CFTypeID type = CFGetTypeID(value);
+  if (type == AXUIElementGetTypeID()) {
+    r.kind = ValueKind::element;
+    r.element = adoptElement(value);
+    return;
+  }
+  mac::ScopedCF owned(value);
+  if (type == CFStringGetTypeID()) {
+    r.kind = ValueKind::string;
+    r.string = mac::toUtf8(static_cast<CFStringRef>(value));
+  } else if (type == CFBooleanGetTypeID()) {
+    r.kind = ValueKind::boolean;
+    r.boolean = CFBooleanGetValue(static_cast<CFBooleanRef>(value));
+  } else if (type == CFNumberGetTypeID()) {
+    r.kind = ValueKind::number;
+    CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberDoubleType, &r.number);
+  } else if (type == CFArrayGetTypeID()) {
+    r.kind = ValueKind::elementList;
+    auto array = static_cast<CFArrayRef>(value);
+    const CFIndex count = CFArrayGetCount(array);
+    r.elements.reserve(static_cast<size_t>(count));
+    for (CFIndex i = 0; i < count; ++i) {
+      CFTypeRef item = CFArrayGetValueAtIndex(array, i);
+      if (item && CFGetTypeID(item) == AXUIElementGetTypeID()) {
+        r.elements.push_back(Element::retain(reinterpret_cast<ElementObject*>(const_cast<void*>(item))));
+      }
+    }
+  } else if (type == AXValueGetTypeID()) {
+    auto ax = static_cast<AXValueRef>(value);
+    CFRange range;
+    if (AXValueGetType(ax) == kAXValueTypeCFRange && AXValueGetValue(ax, kAXValueTypeCFRange, &range)) {
+      r.kind = ValueKind::range;
+      r.range = {range.location, range.length};
+    } else {
+      r.kind = ValueKind::otherAXValue;
+    }
+  } else {
+    r.kind = ValueKind::other;
+  }
+}
+
+AXError setValue(ElementRef element, std::string_view attribute, CFTypeRef value) {
+  if (!element || !value) return kAXIllegalArgument;
+  mac::ScopedCF name(mac::createString(attribute));
+  return AXUIElementSetAttributeValue(asAX(element), static_cast<CFStringRef>(name.ref), value);
+}
+
+}  // namespace
+
+bool isProcessTrusted() noexcept { return AXIsProcessTrusted(); }
+
+Element systemWideElement() noexcept { return adoptElement(AXUIElementCreateSystemWide()); }
+
+Element applicationElement(int32_t pid) noexcept { return adoptElement(AXUIElementCreateApplication(pid)); }
+
+int32_t elementPid(ElementRef element) noexcept {
+  pid_t pid = 0;
+  if (element) AXUIElementGetPid(asAX(element), &pid);
+  return pid;
+}
+
+void setMessagingTimeout(ElementRef element, double seconds) noexcept {
+  if (element && seconds >= 0) AXUIElementSetMessagingTimeout(asAX(element), static_cast<float>(seconds));
+}
+
+AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
+  AttributeResult r;
+  if (!element) {
+    r.error = kAXIllegalArgument;
+    return r;
+  }
+  mac::ScopedCF name(mac::createString(attribute));
+  CFTypeRef value = nullptr;
+  r.error = AXUIElementCopyAttributeValue(asAX(element), static_cast<CFStringRef>(name.ref), &value);
+  if (r.error != kAXErrorSuccess) {
+    if (value) CFRelease(value);
+    return r;
+  }
+  r.kind = ValueKind::none;
+  if (value) describe(value, r);
+  return r;
+}
+
+SettableResult isAttributeSettable(ElementRef element, std::string_view attribute) noexcept {
+  SettableResult r;
+  if (!element) {
+    r.error = kAXIllegalArgument;
+    return r;
+  }
+  mac::ScopedCF name(mac::createString(attribute));
+  Boolean settable = false;
+  r.error = AXUIElementIsAttributeSettable(asAX(element), static_cast<CFStringRef>(name.ref), &settable);
+  r.settable = r.error == kAXErrorSuccess && settable;
+  return r;
+}
+
+AXError setStringAttribute(ElementRef element, std::string_view attribute, std::string_view value) noexcept {
+  mac::ScopedCF string(mac::createString(value));
+  return setValue(element, attribute, string.ref);
+}
+
+AXError setBoolAttribute(ElementRef element, std::string_view attribute, bool value) noexcept {
+  return setValue(element, attribute, value ? kCFBooleanTrue : kCFBooleanFalse);
+}
+
+AXError setRangeAttribute(ElementRef element, std::string_view attribute, TextRange value) noexcept {
+  CFRange range = CFRangeMake(static_cast<CFIndex>(value.location), static_cast<CFIndex>(value.length));
+  mac::ScopedCF ax(AXValueCreate(kAXValueTypeCFRange, &range));
+  if (!ax.ref) return kAXFailure;
+  return setValue(element, attribute, ax.ref);
+}
+
+bool sameElement(ElementRef a, ElementRef b) noexcept {
+  if (a == b) return true;
+  return a && b && CFEqual(asAX(a), asAX(b));
+}
+
+}  // namespace platform

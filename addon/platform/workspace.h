@@ -1,0 +1,29 @@
+// Running applications and the workspace.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+struct RunningApplication {
+  int32_t pid = 0;
+  std::optional<std::string> bundleID;  // absent: the application has none
+  std::optional<std::string> name;      // its localized name; absent: none
+  bool active = false;
+};
+
+std::optional<RunningApplication> runningApplication(int32_t pid);
+// In the order the system lists them.
+std::vector<RunningApplication> runningApplicationsWithBundleID(std::string_view bundleID);
+std::optional<RunningApplication> frontmostApplication();
+
+inline constexpr uint32_t kActivateAllWindows = 1;
+inline constexpr uint32_t kActivateIgnoringOtherApps = 2;
+// Asks the application to come to the front; the outcome is not reported.
+void activateApplication(int32_t pid, uint32_t options) noexcept;
+
+}  // namespace platform

@@ -57,12 +57,65 @@ async function simulated() {
   sim.apps.setFrontmost(501);
   say(`    getFocusedElementInfo()          -> ${addon.getFocusedElementInfo()}`);
   say(`    readCapturedFocusedElementText() -> ${addon.readCapturedFocusedElementText()}`);
-  sim.apps.setFrontmost(null);
-  say(`    (another app comes forward)      -> ${addon.readCapturedFocusedElementText()}`);
+
+  say('\n6. The transcript is ready and goes into the captured field:');
+  say(`    insertTextIntoFocusedElement("Call Anna at noon.") -> ${addon.insertTextIntoFocusedElement('Call Anna at noon.', 'com.example.notes')}`);
+  say(`    the field now holds: ${JSON.stringify(sim.ax.inspect('body').value)}, caret at ${sim.ax.inspect('body').selectedRange.location}`);
+
+  say('\n7. An IDE where the clipboard works better: a reasoned refusal, the app prepared for a paste:');
+  sim.apps.add({ pid: 502, bundleID: 'com.jetbrains.pycharm', name: 'PyCharm', active: false,
+    windows: [{ id: 'editor', role: 'AXTextArea', value: 'def main():', valueSettable: true, selectedRange: { location: 11, length: 0 } }],
+    focusedWindow: 'editor', focusedElement: 'editor' });
+  sim.apps.setFrontmost(502);
+  addon.getFocusedElementInfo();
+  say(`    insertTextIntoFocusedElement(...) -> ${addon.insertTextIntoFocusedElement('print("hi")')}`);
+  say(`    activations: ${JSON.stringify(sim.apps.activations())}, field focused ${sim.ax.inspect('editor').focusedSets} time(s)`);
+
+  await terminalRoute(sim);
 
   addon.stop();
   say(`\nstop(); isActive()         -> ${addon.isActive()}`);
   say(`total dictation triggers:  ${taps}`);
+}
+
+// A real bash in a real pseudo-terminal receives dictated text as input.
+async function terminalRoute(sim) {
+  const fs = require('node:fs');
+  const os = require('node:os');
+  const { spawn } = require('node:child_process');
+  const ptyShell = path.join(root, 'tests', 'e2e', 'bin', 'pty_shell');
+  say('\n8. Dictating into a terminal: the text is typed into the shell of its tty.');
+  if (!fs.existsSync(ptyShell)) {
+    say('    (skipped: build the test tools first with `npm install`)');
+    return;
+  }
+  const shell = spawn(ptyShell, ['bash', '--norc', '--noprofile', '-i'], { stdio: ['pipe', 'pipe', 'ignore'] });
+  let shown = '';
+  shell.stdout.setEncoding('utf8');
+  shell.stdout.on('data', (d) => { shown += d; });
+  const until = async (re, ms = 5000) => {
+    for (const end = Date.now() + ms; Date.now() < end && !re.test(shown);) await new Promise((r) => setTimeout(r, 20));
+    return re.test(shown);
+  };
+  await until(/^\/dev\/\S+\n/);
+  const tty = shown.split('\n')[0];
+  await new Promise((r) => setTimeout(r, 300));
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'pelmora-demo-'));
+  const osascript = path.join(dir, 'osascript');
+  fs.writeFileSync(osascript, `#!/bin/sh\necho ${tty}\n`, { mode: 0o755 });
+  sim.tools.setPath('osascript', osascript);
+  sim.apps.add({ pid: 503, bundleID: 'com.apple.Terminal', name: 'Terminal', active: true,
+    windows: [{ id: 'term', role: 'AXWindow' }], focusedWindow: 'term', focusedElement: 'term' });
+  sim.apps.setFrontmost(503);
+  addon.getFocusedElementInfo();
+  say(`    a bash is waiting on ${tty}`);
+  say(`    insertTextIntoFocusedElement("echo dictated into $0") -> ${addon.insertTextIntoFocusedElement('echo dictated into $0', 'com.apple.Terminal')}`);
+  say(`    with a line break it is declined, so nothing runs unconfirmed -> ${addon.insertTextIntoFocusedElement('rm -rf ~\n', 'com.apple.Terminal')}`);
+  shell.stdin.write('\r');  // the user presses Return
+  const ran = await until(/dictated into bash/);
+  say(ran ? '    the user presses Return and the shell prints: "dictated into bash"' : '    the shell did not answer in time');
+  shell.kill('SIGKILL');
+  fs.rmSync(dir, { recursive: true, force: true });
 }
 
 async function real() {
@@ -82,7 +135,10 @@ async function real() {
   clearTimeout(timeout);
   addon.stop();
   say(ok ? 'Fn tap received: the dictation trigger works.' : 'No Fn tap within 30 seconds.');
-  if (ok) say(`The focused field, as captured: ${addon.getFocusedElementInfo()}`);
+  if (ok) {
+    say(`The focused field, as captured: ${addon.getFocusedElementInfo()}`);
+    say(`Inserting a line: ${addon.insertTextIntoFocusedElement('Dictated by the pelmora demo.')}`);
+  }
 }
 
 (process.platform === 'darwin' ? real() : simulated()).catch((e) => {

@@ -49,6 +49,7 @@ function sanitizerFindings(logDir) {
 }
 
 function sanitized() {
+  buildPreset('release');  // the uninstrumented test tools (tests/e2e/bin)
   const buildDir = buildPreset('asan');
   run('ctest', ['--preset', 'asan']);
   const logDir = fs.mkdtempSync(path.join(os.tmpdir(), 'pelmora-asan-'));

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "focus/focus_exports.h"
+#include "insertion/insert_exports.h"
 #include "triggers/fn_monitor.h"
 
 namespace pelmora {
@@ -30,7 +31,7 @@ constexpr ExportEntry kExports[] = {
     {"getSystemSymbolicHotkeys", notYetAvailable},
     {"getFocusedElementInfo", fnGetFocusedElementInfo},
     {"getFrontmostApplicationInfo", fnGetFrontmostApplicationInfo},
-    {"insertTextIntoFocusedElement", notYetAvailable},
+    {"insertTextIntoFocusedElement", fnInsertTextIntoFocusedElement},
     {"readCapturedFocusedElementText", fnReadCapturedFocusedElementText},
 };
 static_assert(std::size(kExports) == 13);

@@ -9,6 +9,7 @@
 
 #include "platform/ax.h"
 #include "platform/handle.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "platform/workspace.h"
 

@@ -7,6 +7,15 @@ const addonPath = process.env.PELMORA_ADDON
   ? path.resolve(process.env.PELMORA_ADDON)
   : path.join(root, 'resources', 'bin', 'pelmora.node');
 
+// In the sanitizer lane the runtime is preloaded into node. The tools the
+// addon starts (ps, shells, stand-ins) must not get it too; node processes
+// that a test starts must.
+const sanitizerPreload = process.env.LD_PRELOAD;
+delete process.env.LD_PRELOAD;
+const nodeEnv = (extra = {}) => (sanitizerPreload
+  ? { ...process.env, LD_PRELOAD: sanitizerPreload, ASAN_OPTIONS: `${process.env.ASAN_OPTIONS}:detect_leaks=0`, ...extra }
+  : { ...process.env, ...extra });
+
 const addon = require(addonPath);
 const sim = require('../sim');
 
@@ -30,4 +39,4 @@ const ev = {
   systemDefined: () => ({ type: 14, flags: 0, keyCode: 0 }),
 };
 
-module.exports = { addon, sim, addonPath, root, pump, turn, ev, FN };
+module.exports = { addon, sim, addonPath, root, pump, turn, ev, FN, nodeEnv };

@@ -8,11 +8,9 @@ const path = require('node:path');
 
 const helpers = path.join(__dirname, 'helpers.js');
 // Exit statuses are asserted here, and under the sanitizer lane LeakSanitizer
-// would turn node's own unfreed memory into status 1; leaks are checked by
-// the other suites.
-const env = process.env.ASAN_OPTIONS
-  ? { ...process.env, ASAN_OPTIONS: `${process.env.ASAN_OPTIONS}:detect_leaks=0` }
-  : process.env;
+// would turn node's own unfreed memory into status 1 (nodeEnv turns leak
+// checks off for these children); leaks are checked by the other suites.
+const env = require('./helpers').nodeEnv();
 const run = (body) => spawnSync(process.execPath, ['-e', `
   const { addon, sim, ev } = require(${JSON.stringify(helpers)});
   ${body}

@@ -119,7 +119,18 @@ Value axTimeouts(const std::vector<Value>&) {
   return t;
 }
 
+Value toolsSetPath(const std::vector<Value>& args) {
+  const Value& name = arg(args, 0);
+  const Value& path = arg(args, 1);
+  if (!path.isString() || path.string.empty()) throw ControlError{"setPath(name, path): path must be a non-empty string"};
+  if (name.isString() && name.string == "osascript") world().tools.osascript = path.string;
+  else if (name.isString() && name.string == "ps") world().tools.ps = path.string;
+  else throw ControlError{"setPath: the tools are 'osascript' and 'ps'"};
+  return {};
+}
+
 constexpr ControlEntry kAxControl[] = {
+    {"tools.setPath", toolsSetPath},
     {"ax.setTrusted", axSetTrusted},
     {"ax.inspect", axInspect},
     {"ax.type", axType},

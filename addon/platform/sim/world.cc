@@ -59,6 +59,7 @@ void reset() {
   w.log.clear();
   resetKeyboard();
   w.desktop = Desktop{};
+  w.tools = World::Tools{};
 }
 
 void advanceClock(double seconds) {

@@ -69,6 +69,11 @@ struct World {
   } keyboard;
 
   Desktop desktop;
+
+  struct Tools {
+    std::string osascript = "/usr/bin/osascript";
+    std::string ps = "/bin/ps";
+  } tools;
 };
 
 World& world();

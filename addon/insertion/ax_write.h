@@ -1,0 +1,28 @@
+// The verified Accessibility write and bringing the target application
+// forward.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace pelmora {
+
+// Read-back pauses after a write: reads at 0, 0.05, 0.15, 0.35 and 0.6 s.
+inline constexpr double axWriteVerificationDelays[] = {0.05, 0.1, 0.2, 0.25};
+inline constexpr double kActivationPause = 0.18;
+
+// Applications that always get the clipboard: learned from writes that were
+// accepted but never shown, for the life of the process.
+std::set<std::string, std::less<>>& gClipboardPreferredAppendBundles();
+
+// Writes the whole value and confirms it by reading it back; a write that is
+// accepted but never shows teaches the bundle to go to the clipboard.
+bool tryAXWrite(platform::ElementRef element, std::string_view value, std::string_view bundleID,
+                bool promoteBundleOnFailure);
+
+void activateTargetApplication(std::string_view bundleID);
+
+}  // namespace pelmora

@@ -1,0 +1,150 @@
+#include "insertion/tty.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "frame/utf8.h"
+#include "platform/platform.h"
+
+namespace pelmora {
+namespace {
+
+bool isUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const size_t len = utf8SequenceLength(s, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+// Tab and the space separators of Unicode category Zs, as UTF-8.
+size_t blankLengthAt(std::string_view s, size_t i) {
+  static constexpr std::string_view kBlanks[] = {
+      "\t", " ", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
+      "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
+      "\xE2\x80\x8A", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+  for (std::string_view b : kBlanks)
+    if (s.substr(i, b.size()) == b) return b.size();
+  return 0;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+  size_t start = 0;
+  while (start < s.size()) {
+    const size_t n = blankLengthAt(s, start);
+    if (!n) break;
+    start += n;
+  }
+  s.remove_prefix(start);
+  // Trailing blanks: step back over whole sequences.
+  for (bool trimmed = true; trimmed && !s.empty();) {
+    trimmed = false;
+    for (size_t n = 1; n <= 3 && n <= s.size(); ++n) {
+      if (blankLengthAt(s, s.size() - n) == n) {
+        s.remove_suffix(n);
+        trimmed = true;
+        break;
+      }
+    }
+  }
+  return s;
+}
+
+// White space and line breaks at both ends of a tool's answer.
+std::string_view trimWhitespace(std::string_view s) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+  while (!s.empty() && space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && space(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool isSafeShell(std::string_view name) {
+  for (std::string_view shell : safeShellNames)
+    if (shell == name) return true;
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::string_view> ttyScriptFor(std::string_view bundleID) {
+  for (const auto& [bundle, script] : ttyWriteApps)
+    if (bundle == bundleID) return script;
+  return std::nullopt;
+}
+
+ProcessResult runProcess(const std::string& path, const std::vector<std::string>& arguments) {
+  platform::ChildResult child = platform::runChildProcess(path, arguments, kChildProcessTimeout);
+  ProcessResult result;
+  result.status = child.status;
+  if (child.status != -1 && isUtf8(child.output)) result.output = std::move(child.output);
+  return result;
+}
+
+bool foregroundShellInListing(std::string_view listing) {
+  while (!listing.empty()) {
+    const size_t eol = listing.find('\n');
+    std::string_view line = trimBlanks(listing.substr(0, eol));
+    listing.remove_prefix(eol == std::string_view::npos ? listing.size() : eol + 1);
+    const size_t space = line.find(' ');
+    if (line.empty() || space == std::string_view::npos) continue;
+    const std::string_view state = line.substr(0, space);
+    // ps pads its columns: the command starts after every space.
+    std::string_view command = line.substr(space + 1);
+    while (!command.empty() && command.front() == ' ') command.remove_prefix(1);
+    if (state.find('+') == std::string_view::npos) continue;
+    const size_t slash = command.rfind('/');
+    return isSafeShell(slash == std::string_view::npos ? command : command.substr(slash + 1));
+  }
+  return false;
+}
+
+bool isForegroundShell(const std::string& tty) {
+  ProcessResult ps = runProcess(platform::toolPath(platform::Tool::ps), {"-t", tty, "-o", "stat=,comm="});
+  return ps.status == 0 && foregroundShellInListing(ps.output);
+}
+
+bool containsControlCharacters(std::string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    // U+0080..U+009F are C2 80..C2 9F.
+    if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F &&
+        static_cast<unsigned char>(s[i + 1]) >= 0x80)
+      return true;
+  }
+  return false;
+}
+
+bool insertViaTTY(std::string_view text, std::string_view bundleID) {
+  auto script = ttyScriptFor(bundleID);
+  if (!script) return false;
+  // Typed into a shell, a line break would run a command nobody confirmed.
+  if (containsControlCharacters(text)) return false;
+
+  ProcessResult osa = runProcess(platform::toolPath(platform::Tool::osascript), {"-e", std::string(*script)});
+  if (osa.status != 0) return false;
+  const std::string ttyPath(trimWhitespace(osa.output));
+  if (ttyPath.empty()) return false;
+
+  std::string device = ttyPath;
+  for (size_t at; (at = device.find("/dev/")) != std::string::npos;) device.erase(at, 5);
+  if (!isForegroundShell(device)) return false;
+
+  // Writing to a tty only displays the bytes; injecting them as input puts
+  // them in the shell's line editor. Without becoming our controlling
+  // terminal, and never blocking.
+  const int fd = open(ttyPath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = isatty(fd) == 1;
+  for (size_t i = 0; ok && i < text.size(); ++i) {
+    char byte = text[i];
+    ok = ioctl(fd, TIOCSTI, &byte) == 0;
+  }
+  close(fd);
+  return ok;
+}
+
+}  // namespace pelmora

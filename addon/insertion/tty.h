@@ -1,0 +1,48 @@
+// Dictation into the two terminal applications: the text is typed into the
+// shell of the front window's tty.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace pelmora {
+
+// Bundle identifier -> the script that answers the tty of its front window.
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 2> ttyWriteApps = {{
+    {"com.apple.Terminal", "tell application \"Terminal\" to get tty of selected tab of front window"},
+    {"com.googlecode.iterm2", "tell application \"iTerm2\" to get the tty of the current session of the current window"},
+}};
+
+inline constexpr std::array<std::string_view, 14> safeShellNames = {
+    "zsh", "-zsh", "bash", "-bash", "fish", "-fish", "sh", "-sh", "dash", "-dash", "tcsh", "-tcsh", "csh", "-csh"};
+
+// osascript waits on the terminal application (and, the first time, on the
+// user's consent to automation); ps answers in milliseconds. Past this a tool
+// is killed and the route declines, so the host pastes instead.
+inline constexpr double kChildProcessTimeout = 2.0;
+
+std::optional<std::string_view> ttyScriptFor(std::string_view bundleID);
+
+struct ProcessResult {
+  int32_t status = -1;
+  std::string output;  // empty when the output was not valid UTF-8
+};
+ProcessResult runProcess(const std::string& path, const std::vector<std::string>& arguments);
+
+// Whether a listing of "state command" lines (ps -o stat=,comm=) has a plain
+// shell as its first foreground process.
+bool foregroundShellInListing(std::string_view listing);
+bool isForegroundShell(const std::string& tty);
+
+// Text that the shell's line editor would act on rather than show: C0
+// controls (tab and line breaks included), DEL and C1 controls.
+bool containsControlCharacters(std::string_view utf8);
+
+bool insertViaTTY(std::string_view text, std::string_view bundleID);
+
+}  // namespace pelmora

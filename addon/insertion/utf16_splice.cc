@@ -1,0 +1,90 @@
+#include "insertion/utf16_splice.h"
+
+#include <cstring>
+#include <limits>
+
+#include "frame/utf8.h"
+
+namespace pelmora {
+namespace {
+
+// UTF-16 units of the well-formed sequence at text[i] (a replacement
+// character for an ill-formed byte counts one, as it would in UTF-16).
+struct Step {
+  size_t bytes;
+  int units;
+};
+
+// Eight ASCII bytes at i: eight units, no decoding needed.
+inline bool asciiWord(std::string_view text, size_t i) {
+  if (i + 8 > text.size()) return false;
+  uint64_t w;
+  std::memcpy(&w, text.data() + i, 8);
+  return (w & 0x8080808080808080ULL) == 0;
+}
+
+inline Step stepAt(std::string_view text, size_t i) {
+  if (static_cast<unsigned char>(text[i]) < 0x80) return {1, 1};
+  const size_t len = utf8SequenceLength(text, i);
+  if (len == 0) return {utf8InvalidRunLength(text, i), 1};
+  return {len, len == 4 ? 2 : 1};
+}
+
+// The byte offset of a UTF-16 offset, or nothing when it falls inside a
+// surrogate pair or past the end.
+std::optional<size_t> byteOffset(std::string_view text, int64_t units, size_t fromByte, int64_t fromUnits) {
+  size_t i = fromByte;
+  int64_t u = fromUnits;
+  while (u < units && i < text.size()) {
+    if (units - u >= 8 && asciiWord(text, i)) {
+      i += 8;
+      u += 8;
+      continue;
+    }
+    const Step s = stepAt(text, i);
+    i += s.bytes;
+    u += s.units;
+  }
+  if (u != units) return std::nullopt;
+  return i;
+}
+
+}  // namespace
+
+size_t utf16Length(std::string_view utf8) {
+  size_t units = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    if (asciiWord(utf8, i)) {
+      i += 8;
+      units += 8;
+      continue;
+    }
+    const Step s = stepAt(utf8, i);
+    i += s.bytes;
+    units += s.units;
+  }
+  return units;
+}
+
+std::optional<Splice> spliceUtf16(std::string_view value, int64_t location, int64_t length, std::string_view text) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  if (location < 0 || length < 0 || length > kMax - location) return std::nullopt;
+  const int64_t end = location + length;
+  const auto total = static_cast<int64_t>(utf16Length(value));
+  if (location > total || end > total) return std::nullopt;
+  const auto inserted = static_cast<int64_t>(utf16Length(text));
+  if (inserted > kMax - location) return std::nullopt;
+
+  auto startByte = byteOffset(value, location, 0, 0);
+  if (!startByte) return std::nullopt;
+  auto endByte = byteOffset(value, end, *startByte, location);
+  if (!endByte) return std::nullopt;
+
+  Splice s;
+  s.value.reserve(value.size() - (*endByte - *startByte) + text.size());
+  s.value.append(value.substr(0, *startByte)).append(text).append(value.substr(*endByte));
+  s.caret = location + inserted;
+  return s;
+}
+
+}  // namespace pelmora

@@ -1,0 +1,163 @@
+'use strict';
+// Dictation into a terminal: the text must reach a real shell as input,
+// exactly, and only when a plain shell is in the foreground.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { spawnSync } = require('node:child_process');
+const path = require('node:path');
+const { addon, sim, nodeEnv } = require('./helpers');
+const { addApp, dropTargetAndCheckHandles, ops } = require('./focus-fixtures');
+const { Terminal, standInOsascript } = require('./terminal');
+
+const TERMINAL = 'com.apple.Terminal';
+const ITERM = 'com.googlecode.iterm2';
+const insert = (...args) => JSON.parse(addon.insertTextIntoFocusedElement(...args));
+
+let terminal = null;
+let osa = null;
+test.afterEach(() => {
+  if (terminal) terminal.close();
+  if (osa) osa.remove();
+  terminal = osa = null;
+  dropTargetAndCheckHandles(assert);
+});
+
+// A terminal application whose front window shows `tty`.
+function terminalApp(bundleID, ttyOutput) {
+  sim.reset();
+  osa = standInOsascript(`printf '%s\\n' '${ttyOutput}'`);
+  sim.tools.setPath('osascript', osa.file);
+  addApp({ bundleID, name: 'Terminal', active: true, windows: [{ id: 'win', role: 'AXWindow', children: [{ id: 'tv', role: 'AXTextArea', value: '' }] }],
+    focusedElement: 'tv' });
+}
+
+// Each command prints pel42x only when the shell evaluates it.
+const POSIX_EVAL = 'echo pel`expr 6 \\* 7`x';
+const shells = [
+  ['bash', ['--norc', '--noprofile', '-i'], POSIX_EVAL],
+  ['zsh', ['-f', '-i'], POSIX_EVAL],
+  ['fish', ['--no-config', '-i'], 'echo pel(math 6 \\* 7)x'],
+  ['tcsh', ['-f', '-i'], POSIX_EVAL],
+  ['dash', ['-i'], POSIX_EVAL],
+];
+
+for (const [shell, args, command] of shells) {
+  test(`${shell}: the dictated text is typed into the shell, and runs on Return`, async () => {
+    terminal = await Terminal.start(shell, args);
+    await new Promise((r) => setTimeout(r, 400));  // the shell settles at its prompt
+    terminalApp(TERMINAL, terminal.path);
+    const r = insert(command, TERMINAL);
+    assert.deepEqual(r, { ok: true, method: 'tty', appName: 'Terminal', bundleID: TERMINAL });
+    terminal.type('\n');
+    await terminal.waitFor(/pel42x/);
+    assert.deepEqual(osa.args(), ['-e', 'tell application "Terminal" to get tty of selected tab of front window']);
+  });
+}
+
+test('exactly the bytes of the text arrive: no line feed is added', async () => {
+  terminal = await Terminal.start('bash', ['--norc', '--noprofile', '-i']);
+  await new Promise((r) => setTimeout(r, 300));
+  terminalApp(ITERM, terminal.path);
+  assert.equal(insert('echo "[$READLINE_LINE]" caf\u00e9', ITERM).ok, true);
+  assert.deepEqual(osa.args(), ['-e', 'tell application "iTerm2" to get the tty of the current session of the current window']);
+  await new Promise((r) => setTimeout(r, 300));
+  assert.doesNotMatch(terminal.output, /caf\u00e9\s*\r?\n\$/, 'nothing ran before Return');
+  terminal.type(' end\n');
+  await terminal.waitFor(/\[\] café end/);
+});
+
+test('a program in the foreground stops the write', async () => {
+  terminal = await Terminal.start('bash', ['--norc', '--noprofile', '-i']);
+  await new Promise((r) => setTimeout(r, 300));
+  terminal.type('cat\n');
+  await new Promise((r) => setTimeout(r, 300));
+  terminalApp(TERMINAL, terminal.path);
+  sim.log.take();
+  const r = insert('rm -rf nothing', TERMINAL);
+  assert.deepEqual(r, { ok: false, appName: 'Terminal', bundleID: TERMINAL, reason: 'tty_write_failed' });
+  const log = sim.log.take();
+  assert.deepEqual(ops(log, 'spawn').map((e) => [path.basename(e.path), e.args.slice(0, 2)]),
+    [['osascript', ['-e', 'tell application "Terminal" to get tty of selected tab of front window']], ['ps', ['-t', terminal.path.replace('/dev/', '')]]]);
+  assert.deepEqual(ops(log, 'spawn')[1].args, ['-t', terminal.path.replace('/dev/', ''), '-o', 'stat=,comm=']);
+  assert.equal(sim.ax.inspect('tv').focusedSets, 1, 'prepared for a paste');
+  await new Promise((r) => setTimeout(r, 200));
+  assert.doesNotMatch(terminal.output, /rm -rf nothing/);
+});
+
+test('control characters are declined before any process starts', () => {
+  for (const text of ['ls\n', 'a\tb', 'x\ry', 'esc\u001b[A', 'del\u007f', 'c1\u0085', 'nul-free\u0001']) {
+    terminalApp(TERMINAL, '/dev/null');
+    sim.log.take();
+    assert.equal(insert(text, TERMINAL).reason, 'tty_write_failed', JSON.stringify(text));
+    assert.equal(ops(sim.log.take(), 'spawn').length, 0, JSON.stringify(text));
+  }
+});
+
+test('an osascript that fails, prints nothing, prints a non-device, or is missing: declined', () => {
+  const cases = [
+    ['exit 1', 'fails'],
+    ['exit 0', 'prints nothing'],
+    ["printf '   \\n\\n'", 'prints blanks'],
+    ["echo 'missing value'", 'prints a non-device'],
+    ["echo /etc/hostname", 'prints a plain file'],
+  ];
+  for (const [body, what] of cases) {
+    sim.reset();
+    osa = standInOsascript(body);
+    sim.tools.setPath('osascript', osa.file);
+    addApp({ bundleID: TERMINAL, name: 'Terminal', windows: [{ id: 'win', role: 'AXWindow' }], focusedElement: 'win' });
+    assert.equal(insert('echo hi', TERMINAL).reason, 'tty_write_failed', what);
+    osa.remove();
+    osa = null;
+  }
+  sim.reset();
+  sim.tools.setPath('osascript', '/nonexistent/osascript');
+  addApp({ bundleID: TERMINAL, name: 'Terminal', windows: [{ id: 'win', role: 'AXWindow' }], focusedElement: 'win' });
+  assert.equal(insert('echo hi', TERMINAL).reason, 'tty_write_failed');
+});
+
+test('a hung osascript is killed at the bound and the route declines', () => {
+  sim.reset();
+  osa = standInOsascript('exec sleep 30');
+  sim.tools.setPath('osascript', osa.file);
+  addApp({ bundleID: TERMINAL, name: 'Terminal', windows: [{ id: 'win', role: 'AXWindow' }], focusedElement: 'win' });
+  const started = Date.now();
+  assert.equal(insert('echo hi', TERMINAL).reason, 'tty_write_failed');
+  const took = (Date.now() - started) / 1000;
+  assert.ok(took >= 1.9 && took < 3, `took ${took} s`);
+});
+
+test('a tool that prints much more than a pipe holds does not stall the route', () => {
+  sim.reset();
+  osa = standInOsascript("head -c 3000000 /dev/zero | tr '\\0' x; exit 3");
+  sim.tools.setPath('osascript', osa.file);
+  addApp({ bundleID: TERMINAL, name: 'Terminal', windows: [{ id: 'win', role: 'AXWindow' }], focusedElement: 'win' });
+  const started = Date.now();
+  assert.equal(insert('echo hi', TERMINAL).reason, 'tty_write_failed');
+  assert.ok(Date.now() - started < 1900, 'answered before the bound: the pipe was drained');
+});
+
+test('where the system refuses injection the route declines, so the host pastes', () => {
+  // Without CAP_SYS_ADMIN, Linux injects only into the caller's own
+  // controlling terminal (as macOS does for everyone but the superuser).
+  const probe = spawnSync('setpriv', ['--bounding-set=-sys_admin', '--inh-caps=-sys_admin', 'true']);
+  if (probe.status !== 0) {
+    assert.fail('setpriv cannot drop CAP_SYS_ADMIN here; install util-linux');
+  }
+  const script = `
+    const { addon, sim } = require(${JSON.stringify(path.join(__dirname, 'helpers.js'))});
+    const { Terminal, standInOsascript } = require(${JSON.stringify(path.join(__dirname, 'terminal.js'))});
+    (async () => {
+      const t = await Terminal.start('bash', ['--norc', '--noprofile', '-i']);
+      await new Promise((r) => setTimeout(r, 300));
+      const osa = standInOsascript("echo " + t.path);
+      sim.tools.setPath('osascript', osa.file);
+      sim.apps.add({ pid: 9, bundleID: 'com.apple.Terminal', name: 'Terminal', windows: [{ id: 'w', role: 'AXWindow' }], focusedElement: 'w' });
+      sim.apps.setFrontmost(9);
+      console.log(JSON.parse(addon.insertTextIntoFocusedElement('echo refused', 'com.apple.Terminal')).reason);
+      t.close(); osa.remove();
+    })();`;
+  const r = spawnSync('setpriv', ['--bounding-set=-sys_admin', '--inh-caps=-sys_admin', process.execPath, '-e', script],
+    { encoding: 'utf8', timeout: 20000, env: nodeEnv() });
+  assert.equal(r.stdout.trim(), 'tty_write_failed', r.stderr);
+});

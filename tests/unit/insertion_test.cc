@@ -1,0 +1,117 @@
+// Pure parts of the insertion routes: the UTF-16 splice, the ps listing
+// rule, the control-character screen, and the child-process runner.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <limits>
+
+#include "insertion/tty.h"
+#include "insertion/utf16_splice.h"
+#include "platform/posix/child_process.h"
+
+namespace {
+
+using namespace pelmora;
+
+TEST(Utf16Splice, ReplacesTheSelectionAndPlacesTheCaret) {
+  auto s = spliceUtf16("hello world", 6, 5, "there");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->value, "hello there");
+  EXPECT_EQ(s->caret, 11);
+  s = spliceUtf16("", 0, 0, "first");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->value, "first");
+  EXPECT_EQ(s->caret, 5);
+}
+
+TEST(Utf16Splice, CountsAstralCharactersAsTwoUnits) {
+  const std::string grin = "\xF0\x9F\x98\x80";
+  auto s = spliceUtf16(grin + "a", 2, 0, "\xC3\xA9");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->value, grin + "\xC3\xA9" "a");
+  EXPECT_EQ(s->caret, 3);
+  s = spliceUtf16("a" + grin, 1, 2, grin + grin);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->value, "a" + grin + grin);
+  EXPECT_EQ(s->caret, 5);
+}
+
+TEST(Utf16Splice, RefusesWhatWouldCorruptOrOverflow) {
+  const std::string grin = "\xF0\x9F\x98\x80";
+  EXPECT_FALSE(spliceUtf16(grin, 1, 0, "x"));      // inside the pair
+  EXPECT_FALSE(spliceUtf16(grin, 0, 1, "x"));      // ends inside the pair
+  EXPECT_FALSE(spliceUtf16("abcde", 4, 3, "x"));   // past the end
+  EXPECT_FALSE(spliceUtf16("abc", 4, 0, "x"));
+  EXPECT_FALSE(spliceUtf16("abc", -1, 0, "x"));
+  EXPECT_FALSE(spliceUtf16("abc", 0, -1, "x"));
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  EXPECT_FALSE(spliceUtf16("abc", 1, kMax, "x"));
+  EXPECT_TRUE(spliceUtf16("abc", 3, 0, "x"));
+}
+
+TEST(ForegroundShell, FirstForegroundLineDecides) {
+  EXPECT_TRUE(foregroundShellInListing("Ss /usr/bin/login\nS+ -zsh\n"));
+  EXPECT_FALSE(foregroundShellInListing("S+ vim\nS+ zsh\n"));
+  EXPECT_FALSE(foregroundShellInListing("Ss zsh\nS sleep\n"));
+  EXPECT_FALSE(foregroundShellInListing(""));
+}
+
+TEST(ForegroundShell, PaddedColumnsPathsBlanksAndOddLines) {
+  EXPECT_TRUE(foregroundShellInListing("Ss+  bash\n"));                   // as Linux pads it
+  EXPECT_TRUE(foregroundShellInListing("\n   \n\tS+ \t/bin/fish\n"));  // blank lines, tab
+  EXPECT_TRUE(foregroundShellInListing("S+ /usr/local/bin/-tcsh"));       // no final line feed
+  EXPECT_FALSE(foregroundShellInListing("S+\nR+ python3\n"));             // a line without a space is skipped
+  EXPECT_TRUE(foregroundShellInListing("S+\nR+ dash\n"));
+  EXPECT_FALSE(foregroundShellInListing("S+ bash -c\n"));                 // a command, not a shell name
+  EXPECT_FALSE(foregroundShellInListing("S+ zshell\n"));
+  EXPECT_TRUE(foregroundShellInListing("\xE2\x80\x83S+ sh\xE2\x80\x83\n"));  // em spaces around
+}
+
+TEST(ControlCharacters, C0DelAndC1AreDeclined) {
+  EXPECT_FALSE(containsControlCharacters("ls -la ~/caf\xC3\xA9 \xF0\x9F\x98\x80 \xC2\xA0"));
+  for (std::string bad : {std::string("a\nb"), std::string("a\tb"), std::string("a\rb"), std::string("a\0b", 3),
+                          std::string("\x1B[A"), std::string("\x7F"), std::string("\xC2\x85"), std::string("\xC2\x9F")})
+    EXPECT_TRUE(containsControlCharacters(bad)) << bad;
+  EXPECT_FALSE(containsControlCharacters("\xC2\xA0\xC2\xBF"));  // U+00A0, U+00BF are text
+}
+
+TEST(ChildProcess, StatusOutputAndLaunchFailure) {
+  auto ok = platform::posix::runChildProcess("/bin/sh", {"-c", "printf 'a b'; echo err >&2; exit 7"}, 5);
+  EXPECT_EQ(ok.status, 7);
+  EXPECT_EQ(ok.output, "a b");
+  EXPECT_FALSE(ok.timedOut);
+  auto missing = platform::posix::runChildProcess("/nonexistent/tool", {}, 5);
+  EXPECT_EQ(missing.status, -1);
+  EXPECT_EQ(missing.output, "");
+  // Arguments are passed as they are, never through a shell.
+  auto literal = platform::posix::runChildProcess("/bin/echo", {"$HOME", "; rm -rf /"}, 5);
+  EXPECT_EQ(literal.output, "$HOME ; rm -rf /\n");
+}
+
+TEST(ChildProcess, ChattyToolsDrainAndHungOnesAreKilled) {
+  auto chatty = platform::posix::runChildProcess("/bin/sh", {"-c", "head -c 5000000 /dev/zero"}, 10);
+  EXPECT_EQ(chatty.status, 0);
+  EXPECT_EQ(chatty.output.size(), 1u << 20);  // kept up to the cap, the rest drained
+
+  const auto start = std::chrono::steady_clock::now();
+  auto hung = platform::posix::runChildProcess("/bin/sleep", {"30"}, 0.3);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(hung.timedOut);
+  EXPECT_EQ(hung.status, -1);
+  EXPECT_LT(took, 1.0);
+
+  // A tool that closes its output but keeps running is bounded too.
+  auto lingering = platform::posix::runChildProcess("/bin/sh", {"-c", "exec >&-; sleep 30"}, 0.3);
+  EXPECT_TRUE(lingering.timedOut);
+  // A grandchild keeping the pipe open after its parent exited.
+  auto grandchild = platform::posix::runChildProcess("/bin/sh", {"-c", "sleep 30 & echo started"}, 0.3);
+  EXPECT_TRUE(grandchild.timedOut);
+}
+
+TEST(RunProcess, OutputThatIsNotUtf8IsDropped) {
+  auto r = runProcess("/usr/bin/printf", {"a\\377b"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "");
+}
+
+}  // namespace

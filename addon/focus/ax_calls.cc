@@ -19,6 +19,9 @@ bool isUnresponsive(int32_t pid) {
 platform::AXError errorOf(const platform::AttributeResult& r) { return r.error; }
 platform::AXError errorOf(const platform::SettableResult& r) { return r.error; }
 platform::AXError errorOf(platform::AXError e) { return e; }
+platform::AXError errorOf(const std::vector<platform::AttributeResult>& r) {
+  return r.empty() ? platform::kAXSuccess : r.front().error;
+}
 
 // Runs one query; notes its application when the reply took the whole
 // timeout.
@@ -47,6 +50,15 @@ platform::AttributeResult copy(platform::ElementRef element, std::string_view at
     platform::AttributeResult r;
     r.error = platform::kAXCannotComplete;
     return r;
+  });
+}
+
+std::vector<platform::AttributeResult> copyMany(platform::ElementRef element,
+                                               std::span<const std::string_view> attributes) {
+  return guarded(element, [&] { return platform::copyAttributes(element, attributes); }, [&] {
+    std::vector<platform::AttributeResult> failed(attributes.size());
+    for (auto& r : failed) r.error = platform::kAXCannotComplete;
+    return failed;
   });
 }
 

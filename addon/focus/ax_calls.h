@@ -6,7 +6,9 @@
 // never notices: only a reply that took the whole timeout trips it.
 #pragma once
 
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -22,6 +24,8 @@ class CallScope {
 };
 
 platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute);
+std::vector<platform::AttributeResult> copyMany(platform::ElementRef element,
+                                               std::span<const std::string_view> attributes);
 platform::SettableResult settable(platform::ElementRef element, std::string_view attribute);
 platform::AXError setString(platform::ElementRef element, std::string_view attribute, std::string_view value);
 platform::AXError setBool(platform::ElementRef element, std::string_view attribute, bool value);

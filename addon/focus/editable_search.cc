@@ -34,11 +34,14 @@ Element searchEditableElement(platform::ElementRef root) {
     Element element = std::move(queue.front());
     queue.pop_front();
 
-    if (contains(editableTextRoles, axStringAttribute(element.get(), "AXRole"))) {
+    // The role and the children in one round trip.
+    static constexpr std::string_view kAttributes[] = {"AXRole", "AXChildren"};
+    auto results = ax::copyMany(element.get(), kAttributes);
+    if (contains(editableTextRoles, readableString(results[0]))) {
       if (valueSettable(element.get())) return element;
       if (!fallback) fallback = element.share();
     }
-    platform::AttributeResult children = ax::copy(element.get(), "AXChildren");
+    platform::AttributeResult& children = results[1];
     if (children.ok() && children.kind == ValueKind::elementList) {
       const size_t take = std::min(children.elements.size(), kSearchMaxChildren);
       for (size_t i = 0; i < take; ++i) queue.push_back(std::move(children.elements[i]));
@@ -50,11 +53,10 @@ Element searchEditableElement(platform::ElementRef root) {
 
 Element lockedEditableElement(platform::ElementRef element, platform::ElementRef application,
                               std::string_view bundleID) {
-  if (contains(editableTextRoles, axStringAttribute(element, "AXRole")) &&
-      (valueSettable(element) || isWebBasedElement(element)))
+  const std::string role = axStringAttribute(element, "AXRole");
+  if (contains(editableTextRoles, role) && (valueSettable(element) || isWebBasedElement(element)))
     return Element::retain(element);
 
-  const std::string role = axStringAttribute(element, "AXRole");
   const bool container = role == "AXWindow" || role == "AXGroup" || role == "AXWebArea" || role == "AXScrollArea";
   const bool search = container || isWebBasedElement(element) || contains(chromeBundleIDs, bundleID) ||
                       isWebEditorBundle(bundleID) || bundleID.starts_with(kElectronBundlePrefix);

@@ -5,9 +5,13 @@ namespace pelmora {
 
 using platform::ValueKind;
 
+std::string readableString(platform::AttributeResult& r) {
+  return r.ok() && r.kind == ValueKind::string ? std::move(r.string) : std::string();
+}
+
 std::string axStringAttribute(platform::ElementRef element, std::string_view attribute) {
   platform::AttributeResult r = ax::copy(element, attribute);
-  return r.ok() && r.kind == ValueKind::string ? std::move(r.string) : std::string();
+  return readableString(r);
 }
 
 std::optional<std::string> getElementValue(platform::ElementRef element) {
@@ -25,15 +29,23 @@ platform::Element focusedWindowElement(platform::ElementRef application) {
 }
 
 bool isWebBasedElement(platform::ElementRef element) {
-  if (ax::copy(element, "AXDOMIdentifier").ok()) return true;
-  platform::Element current = platform::Element::retain(element);
+  // One round trip per level: the element's DOM identifier comes with its
+  // role and parent.
+  static constexpr std::string_view kFirst[] = {"AXDOMIdentifier", "AXRole", "AXParent"};
+  static constexpr std::string_view kLevel[] = {"AXRole", "AXParent"};
+  auto results = ax::copyMany(element, kFirst);
+  if (results[0].ok()) return true;
+  platform::AttributeResult* role = &results[1];
+  platform::AttributeResult* parent = &results[2];
   constexpr int kLevels = 20;  // the element and its 19 nearest ancestors
   for (int examined = 1;; ++examined) {
-    if (axStringAttribute(current.get(), "AXRole") == "AXWebArea") return true;
+    if (readableString(*role) == "AXWebArea") return true;
     if (examined == kLevels) return false;
-    platform::AttributeResult parent = ax::copy(current.get(), "AXParent");
-    if (!parent.ok() || parent.kind != ValueKind::element) return false;
-    current = std::move(parent.element);
+    if (!parent->ok() || parent->kind != ValueKind::element) return false;
+    platform::Element current = std::move(parent->element);
+    results = ax::copyMany(current.get(), kLevel);
+    role = &results[0];
+    parent = &results[1];
   }
 }
 

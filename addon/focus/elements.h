@@ -11,6 +11,7 @@ namespace pelmora {
 
 // The attribute's value when it is a readable string, else "".
 std::string axStringAttribute(platform::ElementRef element, std::string_view attribute);
+std::string readableString(platform::AttributeResult& result);
 
 // "AXValue" when it is a string: an empty field gives "", a non-text element
 // gives nothing.

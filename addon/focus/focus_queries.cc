@@ -26,11 +26,14 @@ std::string focusedElementInfoText() {
   }
   const CapturedTextTarget& target = *capture.target;
   platform::ElementRef element = target.element.get();
-  const std::string role = axStringAttribute(element, "AXRole");
-  const std::string subrole = axStringAttribute(element, "AXSubrole");
-  const std::string roleDescription = axStringAttribute(element, "AXRoleDescription");
-  const bool rangeAvailable = ax::copy(element, "AXSelectedTextRange").ok();
-  const std::string selected = axStringAttribute(element, "AXSelectedText");
+  static constexpr std::string_view kAttributes[] = {"AXRole", "AXSubrole", "AXRoleDescription",
+                                                     "AXSelectedTextRange", "AXSelectedText"};
+  auto results = ax::copyMany(element, kAttributes);
+  const std::string role = readableString(results[0]);
+  const std::string subrole = readableString(results[1]);
+  const std::string roleDescription = readableString(results[2]);
+  const bool rangeAvailable = results[3].ok();
+  const std::string selected = readableString(results[4]);
   return text.add("appName", target.appName)
       .add("bundleID", target.bundleID)
       .add("role", role)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,10 @@ int32_t elementPid(ElementRef element) noexcept;
 void setMessagingTimeout(ElementRef element, double seconds) noexcept;
 
 AttributeResult copyAttribute(ElementRef element, std::string_view attribute);
+
+// Several attributes in one round trip; each result answers as copyAttribute
+// would for that attribute (an attribute without a value is an error here).
+std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes);
 
 struct SettableResult {
   AXError error = kAXFailure;

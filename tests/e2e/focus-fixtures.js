@@ -39,6 +39,8 @@ function dropTargetAndCheckHandles(assert) {
 }
 
 const ops = (log, op) => log.filter((e) => e.op === op);
-const copiesOf = (log, attribute) => log.filter((e) => e.op === 'axCopy' && e.attribute === attribute);
+// Reads of an attribute, alone or among others in one round trip.
+const copiesOf = (log, attribute) => log.filter((e) => (e.op === 'axCopy' && e.attribute === attribute) ||
+  (e.op === 'axCopyMultiple' && e.attributes.includes(attribute)));
 
 module.exports = { textField, node, addApp, chain, info, readText, frontInfo, dropTargetAndCheckHandles, ops, copiesOf };

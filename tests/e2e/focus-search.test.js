@@ -77,8 +77,9 @@ test('a search stops after 500 examined elements', () => {
 });
 
 test('the 150 ms budget: exactly 150 ms still examines the next element', () => {
-  // Each element costs two queries of 25 ms: four elements fit, the fifth not.
-  const slow = { latency: 0.025 };
+  // Each element costs one round trip of 50 ms: the fourth starts at exactly
+  // 150 ms and is examined, the fifth is not.
+  const slow = { latency: 0.05 };
   const chainOf = (n, leaf) => {
     let current = leaf;
     for (let i = n - 1; i >= 1; i--) current = node(`s${i}`, 'AXGroup', [current], slow);

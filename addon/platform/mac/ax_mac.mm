@@ -98,6 +98,47 @@ AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
   return r;
 }
 
+std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes) {
+  std::vector<AttributeResult> results(attributes.size());
+  auto failAll = [&](AXError error) {
+    for (auto& r : results) r.error = error;
+    return std::move(results);
+  };
+  if (!element) return failAll(kAXIllegalArgument);
+  CFMutableArrayRef names = CFArrayCreateMutable(kCFAllocatorDefault, static_cast<CFIndex>(attributes.size()),
+                                                 &kCFTypeArrayCallBacks);
+  mac::ScopedCF ownedNames(names);
+  for (std::string_view attribute : attributes) {
+    mac::ScopedCF name(mac::createString(attribute));
+    CFArrayAppendValue(names, name.ref);
+  }
+  CFArrayRef values = nullptr;
+  const AXError error = AXUIElementCopyMultipleAttributeValues(asAX(element), names, 0, &values);
+  mac::ScopedCF ownedValues(values);
+  if (error != kAXErrorSuccess) return failAll(error);
+  if (!values || CFArrayGetCount(values) != static_cast<CFIndex>(attributes.size())) return failAll(kAXFailure);
+  for (size_t i = 0; i < attributes.size(); ++i) {
+    CFTypeRef value = CFArrayGetValueAtIndex(values, static_cast<CFIndex>(i));
+    AttributeResult& r = results[i];
+    // Per attribute, an error arrives wrapped in an AXValue, and an
+    // unsupported attribute may arrive as CFNull: both answer as the failed
+    // single copy would.
+    if (!value || CFGetTypeID(value) == CFNullGetTypeID()) {
+      r.error = kAXErrorNoValue;
+      continue;
+    }
+    if (CFGetTypeID(value) == AXValueGetTypeID() && AXValueGetType(static_cast<AXValueRef>(value)) == kAXValueTypeAXError) {
+      AXError wrapped = kAXErrorFailure;
+      AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeAXError, &wrapped);
+      r.error = wrapped;
+      continue;
+    }
+    r.error = kAXErrorSuccess;
+    describe(CFRetain(value), r);
+  }
+  return results;
+}
+
 SettableResult isAttributeSettable(ElementRef element, std::string_view attribute) noexcept {
   SettableResult r;
   if (!element) {

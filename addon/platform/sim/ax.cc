@@ -340,6 +340,33 @@ AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
   return result;
 }
 
+std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes) {
+  using namespace sim;
+  const double started = world().clock;
+  std::vector<AttributeResult> results;
+  Resolved r = resolve(*element);
+  AXError overall = r.error;
+  if (!overall && !roundTrip(*element, "axCopyMultiple")) overall = kAXCannotComplete;
+  Value names = Value::array();
+  for (std::string_view attribute : attributes) {
+    names.push(std::string(attribute));
+    if (overall) {
+      results.push_back(failure(overall));
+    } else if (element->target == ElementObject::Target::system) {
+      results.push_back(copySystem(attribute));
+    } else if (!r.node) {
+      results.push_back(copyApp(*r.app, attribute));
+    } else {
+      results.push_back(copyNode(*r.app, *r.node, attribute));
+    }
+  }
+  world().log.push_back(LogEntry{started, "axCopyMultiple",
+                                 Value::object({{"element", logName(*element)},
+                                                {"attributes", std::move(names)},
+                                                {"error", overall}})});
+  return results;
+}
+
 SettableResult isAttributeSettable(ElementRef element, std::string_view attribute) noexcept {
   using namespace sim;
   const double started = world().clock;

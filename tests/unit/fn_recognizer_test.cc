@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/world.h"
@@ -159,6 +161,81 @@ TEST_F(FnRecognizer, TheCallbackAllocatesNothing) {
   gCountAllocations = false;
   EXPECT_EQ(gAllocations.load(), 0);
   EXPECT_EQ(gReports, 1000);
+}
+
+}  // namespace
+
+namespace {
+
+// The state table, written out on its own: Idle, Held (an Fn press not yet
+// spoilt) and Spoilt, plus the Globe suppression window.
+struct ReferenceModel {
+  enum State { idle, held, spoilt } state = idle;
+  bool suppress = false;
+
+  // Answers (swallowed, reported).
+  std::pair<bool, bool> feed(uint32_t type, uint64_t flags, int64_t keyCode) {
+    if (type == 0xFFFFFFFE || type == 0xFFFFFFFF) return {false, false};
+    const bool key = type == 10 || type == 11;
+    if (key && keyCode == 179 && suppress) {
+      if (type == 11) suppress = false;
+      return {true, false};
+    }
+    const bool fnSet = type == 12 && (flags & 0x800000);
+    const bool fnClear = type == 12 && !(flags & 0x800000);
+    const bool spoiler = key || type == 14;
+    switch (state) {
+      case idle:
+        if (fnSet) {
+          state = held;
+          return {true, false};
+        }
+        return {false, false};
+      case held:
+        if (spoiler) state = spoilt;
+        if (fnClear) {
+          state = idle;
+          suppress = true;
+          return {true, true};
+        }
+        return {false, false};
+      case spoilt:
+        if (fnClear) state = idle;
+        return {false, false};
+    }
+    return {false, false};
+  }
+};
+
+TEST_F(FnRecognizer, AgreesWithTheStateTableOnAMillionRandomEvents) {
+  std::mt19937_64 rng(20261208);
+  ReferenceModel model;
+  constexpr int kEvents = 1'200'000;
+  int taps = 0;
+  for (int i = 0; i < kEvents; ++i) {
+    uint32_t type;
+    switch (rng() % 16) {
+      case 0: case 1: case 2: case 3: case 4: type = 12; break;
+      case 5: case 6: type = 10; break;
+      case 7: case 8: type = 11; break;
+      case 9: type = 14; break;
+      case 10: type = (rng() & 1) ? 0xFFFFFFFE : 0xFFFFFFFF; break;
+      default: type = static_cast<uint32_t>(rng() % 40); break;
+    }
+    uint64_t flags = rng() & 0xFF0000;  // other modifiers
+    if (rng() % 2) flags |= 0x800000;
+    const int64_t keyCode = (rng() % 3 == 0) ? 179 : static_cast<int64_t>(rng() % 128);
+
+    const int before = gReports;
+    platform::KeyEventObject event{sim::KeyEvent{type, flags, keyCode}};
+    const bool swallowed = eventTapCallback(type, &event) == TapVerdict::swallow;
+    const bool reported = gReports != before;
+    const auto [expectSwallow, expectReport] = model.feed(type, flags, keyCode);
+    ASSERT_EQ(swallowed, expectSwallow) << "event " << i << " type " << type << " flags " << flags << " key " << keyCode;
+    ASSERT_EQ(reported, expectReport) << "event " << i;
+    taps += reported;
+  }
+  EXPECT_GT(taps, 1000) << "the stream must exercise complete taps";
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "settings/settings_exports.h"
+#include "triggers/dji_monitor.h"
 #include "triggers/fn_monitor.h"
 
 namespace pelmora {
@@ -22,11 +24,11 @@ constexpr ExportEntry kExports[] = {
     {"stop", stopEntry},
     {"processEvents", processEventsEntry},
     {"isActive", isActiveEntry},
-    {"startDjiMicButton", notYetAvailable},
-    {"stopDjiMicButton", notYetAvailable},
-    {"isDjiMicButtonActive", notYetAvailable},
-    {"getSystemFnUsageType", notYetAvailable},
-    {"getSystemSymbolicHotkeys", notYetAvailable},
+    {"startDjiMicButton", fnStartDjiMicButton},
+    {"stopDjiMicButton", stopDjiMicButtonEntry},
+    {"isDjiMicButtonActive", isDjiMicButtonActiveEntry},
+    {"getSystemFnUsageType", fnGetSystemFnUsageType},
+    {"getSystemSymbolicHotkeys", fnGetSystemSymbolicHotkeys},
     {"getFocusedElementInfo", notYetAvailable},
     {"getFrontmostApplicationInfo", notYetAvailable},
     {"insertTextIntoFocusedElement", notYetAvailable},

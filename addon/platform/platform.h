@@ -8,6 +8,8 @@
 #include <cstdint>
 
 #include "platform/handle.h"
+#include "platform/hid.h"
+#include "platform/prefs.h"
 
 namespace platform {
 

@@ -145,6 +145,7 @@ void runMainRunLoop(double seconds) {
     queue.pop_front();
     deliver(event);
   }
+  deliverHidInputs();
   advanceClock(seconds);
 }
 

@@ -52,12 +52,16 @@ void release(Object* object) noexcept {
 }
 
 void resetKeyboard();
+void resetHid();
+void resetPrefs();
 
 void reset() {
   World& w = world();
   w.clock = kClockEpoch;
   w.log.clear();
   resetKeyboard();
+  resetHid();
+  resetPrefs();
 }
 
 void advanceClock(double seconds) {

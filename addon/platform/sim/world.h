@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -17,7 +20,7 @@ namespace sim {
 // Objects are reference-counted on their own, so that a world reset never
 // frees what the addon still holds.
 struct Object {
-  enum class Kind : uint8_t { eventTap, runLoopSource };
+  enum class Kind : uint8_t { eventTap, runLoopSource, hidManager };
   explicit Object(Kind k) : kind(k) {}
   virtual ~Object() = default;
   Object(const Object&) = delete;
@@ -57,6 +60,42 @@ struct TapState {
   bool onRunLoop = false;
 };
 
+}  // namespace sim
+
+namespace platform {
+// A simulated HID device: its properties under their IOKit keys.
+struct HidDeviceObject {
+  std::vector<std::pair<std::string, PrefValue>> properties;
+};
+struct HidElementObject {
+  uint32_t usagePage = 0;
+  uint32_t usage = 0;
+  const HidDeviceObject* device = nullptr;
+};
+// What a HidValueRef points to in the simulation.
+struct HidValueObject {
+  HidElementObject element;
+  int64_t integer = 0;
+};
+}  // namespace platform
+
+namespace sim {
+
+struct HidInput {
+  int deviceId = 0;
+  uint32_t usagePage = 0;
+  uint32_t usage = 0;
+  int64_t integer = 0;
+};
+
+struct HidManagerState {
+  bool exists = false;
+  bool open = false;
+  std::optional<uint32_t> openOptions;  // while open
+  bool scheduled = false;
+  std::optional<std::vector<std::pair<std::string, int64_t>>> matching;  // when set
+};
+
 struct World {
   double clock = kClockEpoch;
   std::vector<LogEntry> log;
@@ -66,6 +105,19 @@ struct World {
     std::deque<KeyEvent> queue;
     std::vector<KeyResult> results;
   } keyboard;
+
+  struct Hid {
+    std::map<int, platform::HidDeviceObject> devices;  // by id; nodes never move
+    int nextDeviceId = 1;
+    // What the two opens answer, as given (IOReturn codes, possibly written
+    // as unsigned 32-bit numbers).
+    double exclusiveResult = 0;
+    double sharedResult = 0;
+    std::deque<HidInput> queue;
+  } hid;
+
+  // Preferences by (domain, key).
+  std::map<std::pair<std::string, std::string>, platform::PrefValue> prefs;
 };
 
 World& world();
@@ -82,7 +134,8 @@ struct KeyEventObject {
 namespace sim {
 
 // A fresh world (configuration, clock, log, queues). What the addon created
-// and still holds (an event tap, its run-loop source) stays where it is.
+// and still holds (an event tap, its run-loop source, a HID manager) stays
+// where it is.
 void reset();
 
 void advanceClock(double seconds);
@@ -95,6 +148,18 @@ std::vector<LogEntry> takeLog();
 void postKeyEvent(const KeyEvent& event);
 std::vector<KeyResult> takeKeyResults();
 TapState tapState();
+
+// HID: values reach a manager only while the run loop runs, and only an open,
+// scheduled manager that matches the device. postHidInput answers false when
+// no manager would receive the value, which is then lost.
+int addHidDevice(platform::HidDeviceObject device);
+bool postHidInput(const HidInput& input);
+HidManagerState hidManagerState();
+void deliverHidInputs();
+
+// Preferences: reads see the value as it is at the time of the read.
+void setPreference(const std::string& domain, const std::string& key, platform::PrefValue value);
+void removePreference(const std::string& domain, const std::string& key);
 
 // Delivers everything that is due on the main run loop (the simulation has
 // one thread, which is the main thread).

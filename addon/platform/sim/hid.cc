@@ -31,7 +31,7 @@ constexpr int32_t kIOReturnNotOpen = static_cast<int32_t>(0xE00002CD);
 
 // Managers that exist, oldest first; the objects remove themselves when freed.
 std::vector<platform::HidManagerObject*>& liveManagers() {
-  static std::vector<platform::HidManagerObject*> managers;
+  static auto& managers = *new std::vector<platform::HidManagerObject*>();  // immortal: see world()
   return managers;
 }
 

@@ -52,8 +52,8 @@ struct PrefValue {
   static PrefValue ofDictionary();
   static PrefValue ofDictionary(std::vector<PrefEntry> entries);
 
-  bool isAbsent() const { return kind == Kind::absent; }
-  bool isNumber() const { return kind == Kind::integer || kind == Kind::real; }
+ private:
+  static PrefValue make(Kind k);
 };
 
 struct PrefEntry {
@@ -61,45 +61,43 @@ struct PrefEntry {
   PrefValue value;
 };
 
-inline PrefValue PrefValue::ofBool(bool b) {
+inline PrefValue PrefValue::make(Kind k) {
   PrefValue v;
-  v.kind = Kind::boolean;
+  v.kind = k;
+  return v;
+}
+inline PrefValue PrefValue::ofBool(bool b) {
+  PrefValue v = make(Kind::boolean);
   v.boolean = b;
   return v;
 }
 inline PrefValue PrefValue::ofInteger(int64_t i) {
-  PrefValue v;
-  v.kind = Kind::integer;
+  PrefValue v = make(Kind::integer);
   v.integer = i;
   return v;
 }
 inline PrefValue PrefValue::ofReal(double d) {
-  PrefValue v;
-  v.kind = Kind::real;
+  PrefValue v = make(Kind::real);
   v.real = d;
   return v;
 }
 inline PrefValue PrefValue::ofString(std::string s) {
-  PrefValue v;
-  v.kind = Kind::string;
+  PrefValue v = make(Kind::string);
   v.text = std::move(s);
   return v;
 }
 inline PrefValue PrefValue::ofDate(double absoluteTime) {
-  PrefValue v;
-  v.kind = Kind::date;
+  PrefValue v = make(Kind::date);
   v.real = absoluteTime;
   return v;
 }
 inline PrefValue PrefValue::ofData(std::string b) {
-  PrefValue v;
-  v.kind = Kind::data;
+  PrefValue v = make(Kind::data);
   v.bytes = std::move(b);
   return v;
 }
 inline PrefValue PrefValue::ofArray(std::vector<PrefValue> items) {
-  PrefValue v;
-  v.kind = Kind::array;
+  PrefValue v = make(Kind::array);
   v.items = std::move(items);
   return v;
 }
@@ -107,8 +105,7 @@ inline PrefValue PrefValue::ofArray(std::vector<PrefValue> items) {
 inline PrefValue PrefValue::ofArray() { return ofArray(std::vector<PrefValue>()); }
 inline PrefValue PrefValue::ofDictionary() { return ofDictionary(std::vector<PrefEntry>()); }
 inline PrefValue PrefValue::ofDictionary(std::vector<PrefEntry> entries) {
-  PrefValue v;
-  v.kind = Kind::dictionary;
+  PrefValue v = make(Kind::dictionary);
   v.entries = std::move(entries);
   return v;
 }

@@ -65,10 +65,4 @@ TEST(SettingsValues, KindsTheTreeDoesNotModelAreNeitherNumbersNorStrings) {
   EXPECT_TRUE(symbolicHotkeysFrom(tree).empty());
 }
 
-TEST(SettingsValues, JsonOfNoHotkeysAndOfExtremes) {
-  EXPECT_EQ(symbolicHotkeysJson({}), "[]");
-  EXPECT_EQ(symbolicHotkeysJson({{kI64Min, kI64Max}, {0, -0}}),
-            "[{\"k\":-9223372036854775808,\"m\":9223372036854775807},{\"k\":0,\"m\":0}]");
-}
-
 }  // namespace

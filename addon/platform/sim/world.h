@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/hid_world.h"
 #include "platform/sim/value.h"
 
 namespace sim {
@@ -60,42 +60,6 @@ struct TapState {
   bool onRunLoop = false;
 };
 
-}  // namespace sim
-
-namespace platform {
-// A simulated HID device: its properties under their IOKit keys.
-struct HidDeviceObject {
-  std::vector<std::pair<std::string, PrefValue>> properties;
-};
-struct HidElementObject {
-  uint32_t usagePage = 0;
-  uint32_t usage = 0;
-  const HidDeviceObject* device = nullptr;
-};
-// What a HidValueRef points to in the simulation.
-struct HidValueObject {
-  HidElementObject element;
-  int64_t integer = 0;
-};
-}  // namespace platform
-
-namespace sim {
-
-struct HidInput {
-  int deviceId = 0;
-  uint32_t usagePage = 0;
-  uint32_t usage = 0;
-  int64_t integer = 0;
-};
-
-struct HidManagerState {
-  bool exists = false;
-  bool open = false;
-  std::optional<uint32_t> openOptions;  // while open
-  bool scheduled = false;
-  std::optional<std::vector<std::pair<std::string, int64_t>>> matching;  // when set
-};
-
 struct World {
   double clock = kClockEpoch;
   std::vector<LogEntry> log;
@@ -106,15 +70,7 @@ struct World {
     std::vector<KeyResult> results;
   } keyboard;
 
-  struct Hid {
-    std::map<int, platform::HidDeviceObject> devices;  // by id; nodes never move
-    int nextDeviceId = 1;
-    // What the two opens answer, as given (IOReturn codes, possibly written
-    // as unsigned 32-bit numbers).
-    double exclusiveResult = 0;
-    double sharedResult = 0;
-    std::deque<HidInput> queue;
-  } hid;
+  HidWorld hid;
 
   // Preferences by (domain, key).
   std::map<std::pair<std::string, std::string>, platform::PrefValue> prefs;
@@ -148,14 +104,6 @@ std::vector<LogEntry> takeLog();
 void postKeyEvent(const KeyEvent& event);
 std::vector<KeyResult> takeKeyResults();
 TapState tapState();
-
-// HID: values reach a manager only while the run loop runs, and only an open,
-// scheduled manager that matches the device. postHidInput answers false when
-// no manager would receive the value, which is then lost.
-int addHidDevice(platform::HidDeviceObject device);
-bool postHidInput(const HidInput& input);
-HidManagerState hidManagerState();
-void deliverHidInputs();
 
 // Preferences: reads see the value as it is at the time of the read.
 void setPreference(const std::string& domain, const std::string& key, platform::PrefValue value);

@@ -11,8 +11,9 @@
 namespace platform {
 namespace {
 
+// Every character, U+0000 included: a C-string shortcut would end the text at
+// its first NUL, and "Wireless Mic Rx\0..." is not the product name.
 std::string utf8FromCF(CFStringRef string) {
-  if (const char* fast = CFStringGetCStringPtr(string, kCFStringEncodingUTF8)) return fast;
   const CFIndex length = CFStringGetLength(string);
   const CFRange range = CFRangeMake(0, length);
   CFIndex size = 0;

@@ -1,7 +1,8 @@
 'use strict';
-// `npm run demo`: the dictation triggers end to end through the real
-// resources/bin/pelmora.node. On Linux it plays a short script on the
-// simulated desktop; on macOS it waits for a real tap of the Fn/Globe key.
+// `npm run demo`: the dictation triggers and the keyboard settings end to end
+// through the real resources/bin/pelmora.node. On Linux it plays a short
+// script on the simulated desktop; on macOS it reads the real settings and
+// waits for a real tap of the Fn/Globe key or press of the microphone button.
 const path = require('node:path');
 
 const root = path.resolve(__dirname, '..');
@@ -76,6 +77,50 @@ async function simulated() {
   addon.stop();
   say(`\nstop(); isActive()         -> ${addon.isActive()}`);
   say(`total dictation triggers:  ${taps}`);
+
+  await microphoneAndSettings(sim);
+}
+
+async function microphoneAndSettings(sim) {
+  const button = { usagePage: 0x0C, usage: 0xE9 };
+  const receiver = sim.hid.addDevice({ vendorID: 11427, productID: 16401, manufacturer: 'DJI', product: 'Wireless Mic Rx' });
+  const speaker = sim.hid.addDevice({ vendorID: 0x05AC, productID: 0x0250, manufacturer: 'Other', product: 'Keyboard' });
+  let presses = 0;
+
+  say('\n--- The wireless microphone ---');
+  sim.hid.setOpenResults({ exclusive: 0xE00002C5, shared: 0 }); // another client holds it
+  say(`startDjiMicButton(callback) -> ${addon.startDjiMicButton(() => { presses++; say('    >> callback: dictation trigger (microphone button)'); })}`);
+  const opens = sim.log.take().filter((e) => e.op === 'hidOpen')
+    .map((e) => `${e.options ? 'exclusive' : 'shared'}: ${e.result ? `0x${(e.result >>> 0).toString(16)}` : 'ok'}`);
+  say(`    opens tried: ${opens.join(', ')}`);
+
+  async function press(title, device, values) {
+    say(`\n${title}`);
+    const before = presses;
+    for (const value of values) {
+      sim.hid.post(device, { ...button, value });
+      addon.processEvents();
+      await turn();
+    }
+    say(`    values ${values.join(', ')}: callback calls: ${presses - before}`);
+  }
+  await press('9. The user presses and releases the microphone button:', receiver, [1, 0]);
+  await press('10. The button is held (repeated values) and released:', receiver, [1, 1, 1, 0]);
+  await press('11. The same usage from another device is not the trigger:', speaker, [1, 0]);
+  addon.stopDjiMicButton();
+  say(`\nstopDjiMicButton(); isDjiMicButtonActive() -> ${addon.isDjiMicButtonActive()}`);
+
+  say('\n--- Keyboard settings ---');
+  say(`getSystemFnUsageType() with nothing stored  -> ${addon.getSystemFnUsageType()}`);
+  sim.prefs.set('com.apple.HIToolbox', 'AppleFnUsageType', 2);
+  say(`getSystemFnUsageType() with 2 stored        -> ${addon.getSystemFnUsageType()}`);
+  sim.prefs.set('com.apple.symbolichotkeys', 'AppleSymbolicHotKeys', {
+    60: { enabled: true, value: { type: 'standard', parameters: [32, 49, 262144] } }, // Ctrl-Space
+    64: { enabled: true, value: { type: 'standard', parameters: [32, 49, 1048576] } }, // Cmd-Space
+    65: { enabled: false, value: { type: 'standard', parameters: [65535, 49, 1572864] } }, // disabled
+    160: { enabled: 1, value: { type: 'standard', parameters: [65535, 65535, 0] } }, // no key
+  });
+  say(`getSystemSymbolicHotkeys() (2 of 4 count)   -> ${addon.getSystemSymbolicHotkeys()}`);
 }
 
 // A real bash in a real pseudo-terminal receives dictated text as input.
@@ -119,23 +164,32 @@ async function terminalRoute(sim) {
 }
 
 async function real() {
-  say('pelmora demo (macOS): tap the Fn/Globe key within 30 seconds.');
+  say('pelmora demo (macOS)\n');
+  say(`getSystemFnUsageType()     -> ${addon.getSystemFnUsageType()}`);
+  const hotkeys = JSON.parse(addon.getSystemSymbolicHotkeys());
+  say(`getSystemSymbolicHotkeys() -> ${hotkeys.length} combinations taken, first ones: ${JSON.stringify(hotkeys.slice(0, 4))}`);
+
+  say('\nTap the Fn/Globe key, or press the wireless microphone\'s button, within 30 seconds.');
   say('(Needs Input Monitoring and Accessibility permission for this terminal.)');
   let done;
-  const tapped = new Promise((resolve) => { done = resolve; });
-  if (!addon.start(() => done(true))) {
-    say('start() answered false: the system refused the event tap; grant the permissions and retry.');
+  const triggered = new Promise((resolve) => { done = resolve; });
+  const fn = addon.start(() => done('Fn tap'));
+  const mic = addon.startDjiMicButton(() => done('microphone button press'));
+  if (!fn) say('start() answered false: the system refused the event tap; grant the permissions and retry.');
+  if (!mic) say('startDjiMicButton() answered false: the HID manager could not be opened.');
+  if (!fn && !mic) {
     process.exitCode = 1;
     return;
   }
   const pump = setInterval(() => addon.processEvents(), 10);
-  const timeout = setTimeout(() => done(false), 30000);
-  const ok = await tapped;
+  const timeout = setTimeout(() => done(null), 30000);
+  const what = await triggered;
   clearInterval(pump);
   clearTimeout(timeout);
   addon.stop();
-  say(ok ? 'Fn tap received: the dictation trigger works.' : 'No Fn tap within 30 seconds.');
-  if (ok) {
+  addon.stopDjiMicButton();
+  say(what ? `${what} received: the dictation trigger works.` : 'No trigger within 30 seconds.');
+  if (what) {
     say(`The focused field, as captured: ${addon.getFocusedElementInfo()}`);
     say(`Inserting a line: ${addon.insertTextIntoFocusedElement('Dictated by the pelmora demo.')}`);
   }

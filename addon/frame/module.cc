@@ -4,14 +4,12 @@
 
 #include "focus/focus_exports.h"
 #include "insertion/insert_exports.h"
+#include "settings/settings_exports.h"
+#include "triggers/dji_monitor.h"
 #include "triggers/fn_monitor.h"
 
 namespace pelmora {
 namespace {
-
-// Exports whose subsystem has not been built yet answer undefined rather
-// than an invented value.
-napi_value notYetAvailable(napi_env, napi_callback_info) { return nullptr; }
 
 struct ExportEntry {
   const char* name;
@@ -24,11 +22,11 @@ constexpr ExportEntry kExports[] = {
     {"stop", stopEntry},
     {"processEvents", processEventsEntry},
     {"isActive", isActiveEntry},
-    {"startDjiMicButton", notYetAvailable},
-    {"stopDjiMicButton", notYetAvailable},
-    {"isDjiMicButtonActive", notYetAvailable},
-    {"getSystemFnUsageType", notYetAvailable},
-    {"getSystemSymbolicHotkeys", notYetAvailable},
+    {"startDjiMicButton", fnStartDjiMicButton},
+    {"stopDjiMicButton", stopDjiMicButtonEntry},
+    {"isDjiMicButtonActive", isDjiMicButtonActiveEntry},
+    {"getSystemFnUsageType", fnGetSystemFnUsageType},
+    {"getSystemSymbolicHotkeys", fnGetSystemSymbolicHotkeys},
     {"getFocusedElementInfo", fnGetFocusedElementInfo},
     {"getFrontmostApplicationInfo", fnGetFrontmostApplicationInfo},
     {"insertTextIntoFocusedElement", fnInsertTextIntoFocusedElement},

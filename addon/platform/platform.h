@@ -12,6 +12,8 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/workspace.h"
+#include "platform/hid.h"
+#include "platform/prefs.h"
 
 namespace platform {
 

@@ -2,6 +2,7 @@
 
 #include "frame/results.h"
 #include "platform/platform.h"
+#include "triggers/dji_monitor.h"
 #include "triggers/fn_tap.h"
 #include "triggers/js_callback.h"
 
@@ -66,8 +67,9 @@ napi_value isActiveEntry(napi_env env, napi_callback_info) {
   return booleanResult(env, gRunning && gEventTap);
 }
 
+// Both monitors' sources sit on the main run loop.
 napi_value processEventsEntry(napi_env, napi_callback_info) {
-  if (gRunning) platform::runCurrentRunLoop(kPumpInterval);
+  if (gRunning || gDjiRunning) platform::runCurrentRunLoop(kPumpInterval);
   return nullptr;
 }
 

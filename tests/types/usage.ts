@@ -42,7 +42,18 @@ if (read.ok) {
 const usage: number | undefined = pelmora.getSystemFnUsageType();
 void usage;
 
+const micStarted: boolean | undefined = pelmora.startDjiMicButton(() => {});
+const micActive: boolean | undefined = pelmora.isDjiMicButtonActive();
+const micStopped: undefined = pelmora.stopDjiMicButton();
+void micStarted;
+void micActive;
+void micStopped;
+const modifiers: number | undefined = hotkeys[0]?.m;
+void modifiers;
+
 // @ts-expect-error the callback is required
 pelmora.start();
+// @ts-expect-error the microphone's callback is required too
+pelmora.startDjiMicButton();
 // @ts-expect-error the text must be a string
 pelmora.insertTextIntoFocusedElement(42);

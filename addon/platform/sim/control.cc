@@ -43,7 +43,7 @@ constexpr ControlEntry kWorldControl[] = {
 
 // One table per section of the simulated desktop.
 using Section = std::span<const ControlEntry> (*)();
-constexpr Section kSections[] = {worldControl, keyboardControl, axControl};
+constexpr Section kSections[] = {worldControl, keyboardControl, axControl, hidControl, prefsControl};
 
 napi_value callControl(napi_env env, napi_callback_info info) {
   void* data = nullptr;

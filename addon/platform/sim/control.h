@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/control_args.h"
+#include "platform/prefs.h"
 #include "platform/sim/value.h"
 
 namespace sim {
@@ -24,6 +25,11 @@ struct ControlEntry {
 std::span<const ControlEntry> worldControl();
 std::span<const ControlEntry> keyboardControl();
 std::span<const ControlEntry> axControl();
+std::span<const ControlEntry> hidControl();
+std::span<const ControlEntry> prefsControl();
+
+// A property-list value as tests write it (see docs/simulation.md).
+platform::PrefValue prefValueFrom(const Value& value);
 
 Value fromJs(napi_env env, napi_value value);
 napi_value toJs(napi_env env, const Value& value);

@@ -39,7 +39,7 @@ constexpr uint32_t kTapDisabledByUserInput = 0xFFFFFFFF;
 
 // Taps that exist, oldest first; the objects remove themselves when freed.
 std::vector<platform::EventTapObject*>& liveTaps() {
-  static std::vector<platform::EventTapObject*> taps;
+  static auto& taps = *new std::vector<platform::EventTapObject*>();  // immortal: see world()
   return taps;
 }
 
@@ -47,7 +47,7 @@ std::vector<platform::EventTapObject*>& liveTaps() {
 // loop belongs to the system, not to the world's configuration, so a world
 // reset leaves it alone.
 std::vector<platform::RunLoopSourceObject*>& mainRunLoop() {
-  static std::vector<platform::RunLoopSourceObject*> sources;
+  static auto& sources = *new std::vector<platform::RunLoopSourceObject*>();  // immortal: see world()
   return sources;
 }
 
@@ -145,6 +145,7 @@ void runMainRunLoop(double seconds) {
     queue.pop_front();
     deliver(event);
   }
+  deliverHidInputs();
   advanceClock(seconds);
 }
 

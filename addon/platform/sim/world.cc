@@ -38,8 +38,12 @@ bool operator==(const Value& a, const Value& b) {
   return false;
 }
 
+// Never destroyed, like the simulation's other registries: when node exits
+// through process.exit no environment clean-up runs, and the addon's global
+// handles release their objects during static destruction, which would
+// otherwise find these already gone.
 World& world() {
-  static World instance;
+  static World& instance = *new World();
   return instance;
 }
 
@@ -52,6 +56,8 @@ void release(Object* object) noexcept {
 }
 
 void resetKeyboard();
+void resetHid();
+void resetPrefs();
 
 void reset() {
   World& w = world();
@@ -60,6 +66,8 @@ void reset() {
   resetKeyboard();
   w.desktop = Desktop{};
   w.tools = World::Tools{};
+  resetHid();
+  resetPrefs();
 }
 
 void advanceClock(double seconds) {

@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/sim/desktop.h"
+#include "platform/sim/hid_world.h"
 #include "platform/sim/value.h"
 
 namespace sim {
@@ -18,7 +21,7 @@ namespace sim {
 // Objects are reference-counted on their own, so that a world reset never
 // frees what the addon still holds.
 struct Object {
-  enum class Kind : uint8_t { eventTap, runLoopSource, element };
+  enum class Kind : uint8_t { eventTap, runLoopSource, element, hidManager };
   explicit Object(Kind k) : kind(k) {}
   virtual ~Object() = default;
   Object(const Object&) = delete;
@@ -74,6 +77,10 @@ struct World {
     std::string osascript = "/usr/bin/osascript";
     std::string ps = "/bin/ps";
   } tools;
+  HidWorld hid;
+
+  // Preferences by (domain, key).
+  std::map<std::pair<std::string, std::string>, platform::PrefValue> prefs;
 };
 
 World& world();
@@ -90,7 +97,8 @@ struct KeyEventObject {
 namespace sim {
 
 // A fresh world (configuration, clock, log, queues). What the addon created
-// and still holds (an event tap, its run-loop source) stays where it is.
+// and still holds (an event tap, its run-loop source, a HID manager) stays
+// where it is.
 void reset();
 
 void advanceClock(double seconds);
@@ -103,6 +111,10 @@ std::vector<LogEntry> takeLog();
 void postKeyEvent(const KeyEvent& event);
 std::vector<KeyResult> takeKeyResults();
 TapState tapState();
+
+// Preferences: reads see the value as it is at the time of the read.
+void setPreference(const std::string& domain, const std::string& key, platform::PrefValue value);
+void removePreference(const std::string& domain, const std::string& key);
 
 // Delivers everything that is due on the main run loop (the simulation has
 // one thread, which is the main thread).

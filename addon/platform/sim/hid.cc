@@ -1,0 +1,211 @@
+// Simulated HID manager.
+//
+// As on the real system, a manager hears a device only when it is open,
+// scheduled on the run loop that runs and matches the device, and values
+// that nobody hears are gone: they do not wait for a later manager.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/world.h"
+
+namespace platform {
+
+struct HidManagerObject : sim::Object {
+  HidManagerObject() : Object(Kind::hidManager) {}
+  ~HidManagerObject() override;
+  std::optional<std::vector<std::pair<std::string, int64_t>>> matching;  // unset: every device
+  HidInputValueCallback callback = nullptr;
+  bool scheduled = false;
+  bool open = false;
+  uint32_t openOptions = 0;
+};
+
+}  // namespace platform
+
+namespace sim {
+namespace {
+
+constexpr int32_t kIOReturnNotOpen = static_cast<int32_t>(0xE00002CD);
+
+// Managers that exist, oldest first; the objects remove themselves when freed.
+std::vector<platform::HidManagerObject*>& liveManagers() {
+  static auto& managers = *new std::vector<platform::HidManagerObject*>();  // immortal: see world()
+  return managers;
+}
+
+bool propertyEquals(const platform::PrefValue& property, int64_t wanted) {
+  switch (property.kind) {
+    case platform::PrefValue::Kind::integer: return property.integer == wanted;
+    case platform::PrefValue::Kind::real: return property.real == static_cast<double>(wanted);
+    default: return false;
+  }
+}
+
+bool matches(const platform::HidManagerObject& manager, const platform::HidDeviceObject& device) {
+  if (!manager.matching) return true;
+  for (const auto& [key, wanted] : *manager.matching) {
+    bool found = false;
+    for (const auto& [name, property] : device.properties)
+      if (name == key) found = propertyEquals(property, wanted);
+    if (!found) return false;
+  }
+  return true;
+}
+
+std::vector<platform::HidManagerObject*> receivers(int deviceId) {
+  std::vector<platform::HidManagerObject*> list;
+  auto& devices = world().hid.devices;
+  auto device = devices.find(deviceId);
+  if (device == devices.end()) return list;
+  for (auto* manager : liveManagers())
+    if (manager->open && manager->scheduled && manager->callback && matches(*manager, device->second))
+      list.push_back(manager);
+  return list;
+}
+
+// Values queued for a manager that has just stopped listening are lost.
+void dropUnheardInputs() {
+  auto& queue = world().hid.queue;
+  queue.erase(std::remove_if(queue.begin(), queue.end(),
+                             [](const HidInput& input) { return receivers(input.deviceId).empty(); }),
+              queue.end());
+}
+
+// The unsigned spelling of an IOReturn (0xE00002C5) and the signed one name
+// the same code.
+int32_t asIOReturn(double given) {
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(given)));
+}
+
+}  // namespace
+
+void resetHid() {
+  auto& hid = world().hid;
+  hid.devices.clear();
+  hid.nextDeviceId = 1;
+  hid.exclusiveResult = 0;
+  hid.sharedResult = 0;
+  hid.queue.clear();
+}
+
+int addHidDevice(platform::HidDeviceObject device) {
+  auto& hid = world().hid;
+  const int id = hid.nextDeviceId++;
+  hid.devices.emplace(id, std::move(device));
+  return id;
+}
+
+bool postHidInput(const HidInput& input) {
+  if (receivers(input.deviceId).empty()) return false;
+  world().hid.queue.push_back(input);
+  return true;
+}
+
+HidManagerState hidManagerState() {
+  HidManagerState state;
+  if (liveManagers().empty()) return state;
+  const auto* manager = liveManagers().back();
+  state.exists = true;
+  state.open = manager->open;
+  if (manager->open) state.openOptions = manager->openOptions;
+  state.scheduled = manager->scheduled;
+  state.matching = manager->matching;
+  return state;
+}
+
+void deliverHidInputs() {
+  auto& queue = world().hid.queue;
+  while (!queue.empty()) {
+    const HidInput input = queue.front();
+    queue.pop_front();
+    auto list = receivers(input.deviceId);
+    if (list.empty()) continue;
+    const platform::HidValueObject value{
+        {input.usagePage, input.usage, &world().hid.devices.at(input.deviceId)}, input.integer};
+    for (auto* manager : list) {
+      retain(manager);  // the callback may drop its owner's reference
+      if (manager->open && manager->callback) manager->callback(&value);
+      release(manager);
+    }
+  }
+}
+
+}  // namespace sim
+
+namespace platform {
+
+HidManagerObject::~HidManagerObject() {
+  auto& managers = sim::liveManagers();
+  managers.erase(std::remove(managers.begin(), managers.end(), this), managers.end());
+  // A released manager closes its devices and leaves its run loop.
+  if (open || scheduled) {
+    open = scheduled = false;
+    sim::dropUnheardInputs();
+  }
+}
+
+HidManager createHidManager() noexcept {
+  auto* manager = new HidManagerObject();
+  sim::liveManagers().push_back(manager);
+  return HidManager::adopt(manager);
+}
+
+void setHidDeviceMatching(HidManagerObject* manager, std::span<const HidNumberMatch> matching) noexcept {
+  if (!manager) return;
+  manager->matching.emplace();
+  for (const auto& m : matching) manager->matching->emplace_back(m.key, m.value);
+}
+
+void registerHidInputValueCallback(HidManagerObject* manager, HidInputValueCallback callback) noexcept {
+  if (manager) manager->callback = callback;
+}
+
+void scheduleHidManagerOnMainRunLoop(HidManagerObject* manager) noexcept {
+  if (manager) manager->scheduled = true;
+}
+
+void unscheduleHidManagerFromMainRunLoop(HidManagerObject* manager) noexcept {
+  if (!manager || !manager->scheduled) return;
+  manager->scheduled = false;
+  sim::dropUnheardInputs();
+}
+
+int32_t openHidManager(HidManagerObject* manager, uint32_t options) noexcept {
+  auto& hid = sim::world().hid;
+  const double given = (options & kHidOpenSeizeDevice) ? hid.exclusiveResult : hid.sharedResult;
+  sim::log("hidOpen", sim::Value::object({{"options", options}, {"result", given}}));
+  const int32_t result = sim::asIOReturn(given);
+  if (manager && result == kHidSuccess) {
+    manager->open = true;
+    manager->openOptions = options;
+  }
+  return result;
+}
+
+int32_t closeHidManager(HidManagerObject* manager, uint32_t) noexcept {
+  if (!manager || !manager->open) return sim::kIOReturnNotOpen;
+  manager->open = false;
+  sim::dropUnheardInputs();
+  return kHidSuccess;
+}
+
+HidElementRef hidValueElement(HidValueRef value) noexcept { return value ? &value->element : nullptr; }
+
+int64_t hidValueInteger(HidValueRef value) noexcept { return value ? value->integer : 0; }
+
+uint32_t hidElementUsagePage(HidElementRef element) noexcept { return element ? element->usagePage : 0; }
+
+uint32_t hidElementUsage(HidElementRef element) noexcept { return element ? element->usage : 0; }
+
+HidDeviceRef hidElementDevice(HidElementRef element) noexcept { return element ? element->device : nullptr; }
+
+PrefValue hidDeviceProperty(HidDeviceRef device, std::string_view key) noexcept {
+  if (!device) return {};
+  for (const auto& [name, property] : device->properties)
+    if (name == key) return property;
+  return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,136 @@
+// The simulated HID manager must hear exactly what a real one would: only
+// while open, scheduled and matching, only inside the run loop, and nothing
+// that was sent while nobody listened.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/world.h"
+
+namespace {
+
+using platform::PrefValue;
+
+std::vector<int64_t> gHeard;
+
+void recordingCallback(platform::HidValueRef value) { gHeard.push_back(platform::hidValueInteger(value)); }
+
+constexpr platform::HidNumberMatch kMatching[] = {{"VendorID", 1}, {"ProductID", 2}};
+
+class SimHid : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::reset();
+    gHeard.clear();
+    device = sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(1)}, {"ProductID", PrefValue::ofInteger(2)}}});
+  }
+  platform::HidManager listening() {
+    auto manager = platform::createHidManager();
+    platform::setHidDeviceMatching(manager.get(), kMatching);
+    platform::registerHidInputValueCallback(manager.get(), recordingCallback);
+    platform::scheduleHidManagerOnMainRunLoop(manager.get());
+    EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenSeizeDevice), platform::kHidSuccess);
+    return manager;
+  }
+  bool post(int64_t integer, int id = 0) { return sim::postHidInput({id ? id : device, 0x0C, 0xE9, integer}); }
+  int device = 0;
+};
+
+TEST_F(SimHid, ValuesWaitForTheRunLoop) {
+  auto manager = listening();
+  EXPECT_TRUE(post(1));
+  EXPECT_TRUE(post(0));
+  EXPECT_TRUE(gHeard.empty());
+  platform::runCurrentRunLoop(0.001);
+  EXPECT_EQ(gHeard, (std::vector<int64_t>{1, 0}));
+}
+
+TEST_F(SimHid, OnlyOpenScheduledMatchingManagersHear) {
+  auto closed = platform::createHidManager();
+  platform::registerHidInputValueCallback(closed.get(), recordingCallback);
+  platform::scheduleHidManagerOnMainRunLoop(closed.get());
+  EXPECT_FALSE(post(1)) << "scheduled but never opened";
+
+  auto unscheduled = platform::createHidManager();
+  platform::registerHidInputValueCallback(unscheduled.get(), recordingCallback);
+  ASSERT_EQ(platform::openHidManager(unscheduled.get(), platform::kHidOpenNone), 0);
+  EXPECT_FALSE(post(1)) << "open but on no run loop";
+
+  auto manager = listening();
+  const int stranger = sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(1)}, {"ProductID", PrefValue::ofInteger(3)}}});
+  const int named = sim::addHidDevice({{{"VendorID", PrefValue::ofString("1")}, {"ProductID", PrefValue::ofInteger(2)}}});
+  const int bare = sim::addHidDevice({});
+  EXPECT_FALSE(post(1, stranger));
+  EXPECT_FALSE(post(1, named)) << "a string is not the number";
+  EXPECT_FALSE(post(1, bare));
+  EXPECT_TRUE(post(5));
+  platform::runCurrentRunLoop(0.001);
+  EXPECT_EQ(gHeard, std::vector<int64_t>{5});
+}
+
+TEST_F(SimHid, WithoutMatchingEveryDeviceIsHeard) {
+  auto manager = platform::createHidManager();
+  platform::registerHidInputValueCallback(manager.get(), recordingCallback);
+  platform::scheduleHidManagerOnMainRunLoop(manager.get());
+  ASSERT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), 0);
+  EXPECT_TRUE(post(1, sim::addHidDevice({})));
+  EXPECT_FALSE(sim::hidManagerState().matching);
+}
+
+TEST_F(SimHid, ClosingUnschedulingOrDroppingLosesQueuedValues) {
+  {
+    auto manager = listening();
+    post(1);
+    platform::closeHidManager(manager.get(), platform::kHidOpenNone);
+  }
+  {
+    auto manager = listening();
+    post(2);
+    platform::unscheduleHidManagerFromMainRunLoop(manager.get());
+  }
+  {
+    auto manager = listening();
+    post(3);
+  }  // released while open
+  auto manager = listening();
+  platform::runCurrentRunLoop(0.001);
+  EXPECT_TRUE(gHeard.empty());
+}
+
+TEST_F(SimHid, OpenResultsAreLoggedAndOnlySuccessOpens) {
+  sim::world().hid.exclusiveResult = 0xE00002C5;  // the unsigned spelling
+  sim::world().hid.sharedResult = -536870212;
+  auto manager = platform::createHidManager();
+  EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenSeizeDevice), -536870203);
+  EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), -536870212);
+  EXPECT_FALSE(sim::hidManagerState().open);
+  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), static_cast<int32_t>(0xE00002CD)) << "not open";
+  auto log = sim::takeLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].op, "hidOpen");
+  EXPECT_EQ(log[0].fields["options"], sim::Value(1));
+  EXPECT_EQ(log[0].fields["result"], sim::Value(0xE00002C5u));
+  EXPECT_EQ(log[1].fields["options"], sim::Value(0));
+
+  sim::world().hid.sharedResult = 0;
+  EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), 0);
+  auto state = sim::hidManagerState();
+  EXPECT_TRUE(state.exists);
+  EXPECT_TRUE(state.open);
+  EXPECT_EQ(state.openOptions, 0u);
+}
+
+TEST_F(SimHid, ResetForgetsDevicesAndResultsButNotManagers) {
+  auto manager = listening();
+  post(1);
+  sim::world().hid.exclusiveResult = 5;
+  sim::reset();
+  EXPECT_TRUE(sim::hidManagerState().open);
+  EXPECT_EQ(sim::world().hid.exclusiveResult, 0);
+  EXPECT_TRUE(sim::world().hid.devices.empty());
+  platform::runCurrentRunLoop(0.001);
+  EXPECT_TRUE(gHeard.empty());
+}
+
+}  // namespace

@@ -80,9 +80,11 @@ void beginRun() noexcept {}
 
 File fileForPath(std::string_view path) {
   @autoreleasepool {
+    // An empty path names no file (not the current folder): nothing opens it.
+    if (path.empty()) return File(new FileObject);
     // From the bytes as given: a path that is not UTF-8 still names its file.
     std::string full(path);
-    if (full.empty() || full.front() != '/') {
+    if (full.front() != '/') {
       char cwd[PATH_MAX];
       if (::getcwd(cwd, sizeof cwd)) full = std::string(cwd) + "/" + full;
     }

@@ -115,8 +115,9 @@ describe('a database of text editors', () => {
     assert.equal(listed(db, ['notes']).text, expected);
   });
 
-  test('a type that nothing opens: an empty list and no default, status 0', () => {
+  test('a type that nothing opens, or an empty path: an empty list and no default, status 0', () => {
     assert.equal(listed(db, ['archive.zzqq']).text, '{"apps":[]}\n');
+    assert.equal(listed(db, ['']).text, '{"apps":[]}\n');
   });
 });
 

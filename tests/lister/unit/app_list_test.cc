@@ -36,11 +36,6 @@ class ListApps : public ::testing::Test {
   void SetUp() override { corvane::fake::reset(); }
 };
 
-TEST_F(ListApps, TheFileIsAskedAboutWithThePathAsGiven) {
-  listApps("relative/notes.txt");
-  EXPECT_EQ(corvane::fake::gAskedPath, "relative/notes.txt");
-}
-
 TEST_F(ListApps, SkipsApplicationsWithoutIdentifierAndDrawsNoIconForThem) {
   FakeApp noBundle = app("x", "Nobody", "/Apps/Nobody.app");
   noBundle.identifier.reset();
@@ -78,22 +73,6 @@ TEST_F(ListApps, DisplayNameThenNameThenStemAndAnEmptyValueCounts) {
   EXPECT_EQ(r.apps[1].name, "Bundle name");
   EXPECT_EQ(r.apps[2].name, "Shown");
   EXPECT_EQ(r.apps[3].name, "TextEdit");
-}
-
-TEST_F(ListApps, AnApplicationWithoutIconIsStillListed) {
-  FakeApp bare = app("a", "A", "/A.app");
-  bare.png.reset();
-  gApps = {bare};
-  const corvane::Result r = listApps("f");
-  ASSERT_EQ(r.apps.size(), 1u);
-  EXPECT_FALSE(r.apps[0].icon);
-}
-
-TEST_F(ListApps, IconsAreBase64OfThePngBytes) {
-  FakeApp a = app("a", "A", "/A.app");
-  a.png = std::string("\x89PNG\r\n\x1a\n", 8);
-  gApps = {a};
-  EXPECT_EQ(listApps("f").apps.at(0).icon, "iVBORw0KGgo=");
 }
 
 TEST_F(ListApps, TheDefaultComesFirstEvenWhenItSortsLast) {

@@ -9,13 +9,11 @@ namespace corvane::fake {
 std::vector<FakeApp> gApps;
 std::optional<FakeApp> gDefault;
 std::vector<std::string> gIconPaths;
-std::string gAskedPath;
 
 void reset() {
   gApps.clear();
   gDefault.reset();
   gIconPaths.clear();
-  gAskedPath.clear();
 }
 
 }  // namespace corvane::fake
@@ -32,10 +30,7 @@ void release(AppObject* app) noexcept { delete app; }
 
 void beginRun() noexcept {}
 
-File fileForPath(std::string_view path) {
-  fake::gAskedPath = std::string(path);
-  return File(new FileObject);
-}
+File fileForPath(std::string_view) { return File(new FileObject); }
 
 App defaultApp(const FileObject&) { return fake::gDefault ? App(new AppObject{*fake::gDefault}) : nullptr; }
 

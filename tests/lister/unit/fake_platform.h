@@ -20,7 +20,6 @@ struct FakeApp {
 extern std::vector<FakeApp> gApps;           // what appsForFile answers, in order
 extern std::optional<FakeApp> gDefault;      // what defaultApp answers
 extern std::vector<std::string> gIconPaths;  // the apps whose icon was drawn, in order
-extern std::string gAskedPath;               // the path fileForPath was given
 
 void reset();
 

@@ -1,7 +1,11 @@
 // One Accessibility-route insertion into a 10 KB field, and the tty route
 // end to end against a real shell in a pseudo-terminal.
 #include <benchmark/benchmark.h>
+#ifdef __APPLE__
+#include <util.h>
+#else
 #include <pty.h>
+#endif
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

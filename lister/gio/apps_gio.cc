@@ -1,0 +1,127 @@
+// The lister's platform on Linux desktops: the GIO application database.
+// An application is a desktop entry; its identifier is the desktop-file id
+// without ".desktop", its location the desktop file.
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+#include <clocale>
+#include <string>
+
+#include "lister/gio/gobject_ptr.h"
+#include "lister/gio/icon_gio.h"
+#include "lister/platform.h"
+
+namespace corvane::platform {
+
+struct FileObject {
+  std::string contentType;
+};
+
+struct AppObject {
+  GObjectPtr<GAppInfo> info;
+};
+
+void release(FileObject* file) noexcept { delete file; }
+void release(AppObject* app) noexcept { delete app; }
+
+namespace {
+
+// GLib and its loaders report their own troubles through the log; corvane's
+// standard error carries only its own messages.
+GLogWriterOutput discardLog(GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; }
+
+App wrap(GAppInfo* owned) {
+  if (!owned) return nullptr;
+  auto* app = new AppObject;
+  app->info = GObjectPtr<GAppInfo>::adopt(owned);
+  return App(app);
+}
+
+GDesktopAppInfo* desktopEntry(const AppObject& app) {
+  return G_IS_DESKTOP_APP_INFO(app.info.get()) ? G_DESKTOP_APP_INFO(app.info.get()) : nullptr;
+}
+
+std::optional<std::string> taken(gchar* owned) {
+  if (!owned) return std::nullopt;
+  std::string value(owned);
+  g_free(owned);
+  return value;
+}
+
+}  // namespace
+
+void beginRun() noexcept {
+  std::setlocale(LC_ALL, "");
+  g_log_set_writer_func(discardLog, nullptr, nullptr);
+}
+
+File fileForPath(std::string_view path) {
+  const std::string p(path);
+  auto* file = new FileObject;
+  // The local file system directly: no VFS modules, no session bus. A file
+  // that exists is sniffed; one that does not is judged by its name.
+  GObjectPtr<GFile> gfile = GObjectPtr<GFile>::adopt(g_vfs_get_file_for_path(g_vfs_get_local(), p.c_str()));
+  if (gfile) {
+    GObjectPtr<GFileInfo> info = GObjectPtr<GFileInfo>::adopt(g_file_query_info(
+        gfile.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+    if (info) {
+      if (const char* type = g_file_info_get_attribute_string(info.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE))
+        file->contentType = type;
+    }
+  }
+  if (file->contentType.empty()) file->contentType = taken(g_content_type_guess(p.c_str(), nullptr, 0, nullptr)).value_or("");
+  return File(file);
+}
+
+App defaultApp(const FileObject& file) {
+  if (file.contentType.empty()) return nullptr;
+  return wrap(g_app_info_get_default_for_type(file.contentType.c_str(), FALSE));
+}
+
+std::vector<App> appsForFile(const FileObject& file) {
+  std::vector<App> apps;
+  if (file.contentType.empty()) return apps;
+  GList* list = g_app_info_get_all_for_type(file.contentType.c_str());
+  for (GList* l = list; l; l = l->next) apps.push_back(wrap(static_cast<GAppInfo*>(l->data)));
+  g_list_free(list);  // the entries' references now belong to apps
+  return apps;
+}
+
+std::optional<std::string> appIdentifier(AppObject& app) {
+  if (!desktopEntry(app)) return std::nullopt;
+  const char* id = g_app_info_get_id(app.info.get());
+  if (!id) return std::nullopt;
+  std::string identifier(id);
+  constexpr std::string_view kSuffix = ".desktop";
+  if (identifier.size() > kSuffix.size() && identifier.ends_with(kSuffix)) identifier.resize(identifier.size() - kSuffix.size());
+  return identifier;
+}
+
+std::optional<std::string> appNameValue(AppObject& app, NameKey key) {
+  GDesktopAppInfo* entry = desktopEntry(app);
+  if (!entry) return std::nullopt;
+  // Localized for the user's languages; a value that is not UTF-8 is not a
+  // string to GLib and so counts as missing.
+  return taken(g_desktop_app_info_get_locale_string(entry, key == NameKey::displayName ? "Name" : "GenericName"));
+}
+
+std::string appFileStem(const AppObject& app) {
+  std::string name = taken(g_path_get_basename(appPath(app).c_str())).value_or("");
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+std::string appPath(const AppObject& app) {
+  GDesktopAppInfo* entry = desktopEntry(app);
+  const char* filename = entry ? g_desktop_app_info_get_filename(entry) : nullptr;
+  return filename ? filename : "";
+}
+
+std::optional<std::string> appIconPng(const AppObject& app) {
+  GIcon* icon = g_app_info_get_icon(app.info.get());  // borrowed
+  if (!icon) return std::nullopt;
+  return gio::iconPng(icon, 32);
+}
+
+}  // namespace corvane::platform

@@ -1,0 +1,298 @@
+'use strict';
+// corvane end to end on Linux, against fixture application databases: the
+// whole standard output compared byte for byte (each icon checked as a
+// 32 x 32 PNG and written as the colour of its centre), the standard error
+// and the exit status.
+const assert = require('node:assert/strict');
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+const { test, describe, after } = require('node:test');
+const { corvane, makeDatabase, describeIcons, encodePng, solidPng, svg, hex, jsonPath, RED, GREEN, BLUE, YELLOW } = require('./fixtures');
+
+const databases = [];
+after(() => databases.forEach((db) => db.remove()));
+function database(options) {
+  const db = makeDatabase(options);
+  databases.push(db);
+  return db;
+}
+
+// Runs corvane and answers its document with the icons described.
+function listed(db, args, env) {
+  const r = db.run(args, env);
+  assert.equal(r.stderr, '', 'nothing on standard error');
+  assert.equal(r.status, 0);
+  return describeIcons(r.stdout);
+}
+
+const row = (id, name, file, icon) =>
+  `{${icon ? `"icon":"png:${hex(icon)}",` : ''}"identifier":"${id}","name":"${name}","path":"${jsonPath(file)}"}`;
+const doc = (rows, defaultId) => `{"apps":[${rows.join(',')}]${defaultId === undefined ? '' : `,"defaultAppIdentifier":"${defaultId}"`}}\n`;
+
+describe('command line', () => {
+  test('without an argument: the usage on standard error, nothing on standard output, status 1', () => {
+    const r = corvane([]);
+    assert.equal(r.status, 1);
+    assert.equal(r.stdout, '');
+    assert.equal(r.stderr, 'Usage: corvane <file-path>\n');
+  });
+
+  test('a document that cannot be written is a failure, status 2', () => {
+    const db = database();
+    const full = fs.openSync('/dev/full', 'w');
+    try {
+      const r = db.run(['notes.txt'], {}, { stdio: ['ignore', full, 'pipe'] });
+      assert.equal(r.status, 2);
+      assert.equal(r.stderr, 'Failed to write JSON: No space left on device\n');
+    } finally {
+      fs.closeSync(full);
+    }
+  });
+});
+
+// Six editors of plain text with every kind of icon; zeta is the default
+// and sorts last.
+function editors({ defaultEntry = 'zeta' } = {}) {
+  const db = database();
+  db.hicolor();
+  const file = {};
+  const mime = { MimeType: 'text/plain;' };
+  file.zeta = db.app('data-a', 'zeta', { Name: 'Zeta', Icon: 'zeta', ...mime });
+  db.icon('data-a/icons/hicolor/16x16/apps/zeta.png', solidPng(16, RED));
+  db.icon('data-a/icons/hicolor/32x32/apps/zeta.png', solidPng(32, GREEN));
+  db.icon('data-a/icons/hicolor/48x48/apps/zeta.png', solidPng(48, BLUE));
+  file.alpha = db.app('data-a', 'alpha', { Name: 'alpha', Icon: 'alpha', ...mime });
+  db.icon('data-a/icons/hicolor/scalable/apps/alpha.svg', svg(48, '0000ff'));
+  file.beta = db.app('data-a', 'beta', { Name: 'Beta', Icon: 'no-such-icon-anywhere', ...mime });
+  // Wider than high: three quarters red, the right quarter blue.
+  file.delta = db.app('data-a', 'delta', { Name: 'Delta', Icon: 'delta', ...mime });
+  db.icon('data-a/icons/hicolor/32x32/apps/delta.png', encodePng(64, 16, (x) => (x < 48 ? RED : BLUE)));
+  // Only a very large image, named by its absolute path.
+  const huge = db.icon('art/huge.png', solidPng(512, YELLOW));
+  file.epsilon = db.app('data-a', 'epsilon', { Name: 'Epsilon', Icon: huge, ...mime });
+  // No folder of the size asked for: the nearest size wins (22 over 48).
+  file.gamma = db.app('data-a', 'gamma', { Name: 'Gamma', Icon: 'gamma', ...mime });
+  db.icon('data-a/icons/hicolor/22x22/apps/gamma.png', solidPng(22, RED));
+  db.icon('data-a/icons/hicolor/48x48/apps/gamma.png', solidPng(48, BLUE));
+  file.outsider = db.app('data-b', 'outsider', { Name: 'Outsider', MimeType: 'image/png;' });
+  db.mimeapps(`[Default Applications]\ntext/plain=${defaultEntry}.desktop\n`);
+  db.index();
+  const rows = {
+    zeta: row('zeta', 'Zeta', file.zeta, GREEN),
+    alpha: row('alpha', 'alpha', file.alpha, BLUE),
+    beta: row('beta', 'Beta', file.beta),
+    delta: row('delta', 'Delta', file.delta, RED),
+    epsilon: row('epsilon', 'Epsilon', file.epsilon, YELLOW),
+    gamma: row('gamma', 'Gamma', file.gamma, RED),
+  };
+  return { db, rows };
+}
+
+describe('a database of text editors', () => {
+  const { db, rows } = editors();
+  const expected = doc([rows.zeta, rows.alpha, rows.beta, rows.delta, rows.epsilon, rows.gamma], 'zeta');
+
+  test('the default first although it sorts last, the rest by name ignoring case, icons at 32 x 32', () => {
+    const { text, images } = listed(db, ['notes.txt']);
+    assert.equal(text, expected);
+    // The wide icon fills the whole canvas, stretched, not letterboxed.
+    const delta = images[2];
+    for (const [x, y] of [[16, 0], [16, 31], [0, 16], [4, 2]]) assert.deepEqual(delta.pixel(x, y), RED, `pixel ${x},${y}`);
+    assert.deepEqual(delta.pixel(30, 16), BLUE);
+  });
+
+  test('only the first argument counts', () => {
+    assert.equal(listed(db, ['notes.txt', 'image.png', '--help']).text, expected);
+  });
+
+  test('a file that does not exist is judged by its name; one that exists is sniffed', () => {
+    assert.equal(listed(db, [db.at('no', 'such', 'folder', 'notes.txt')]).text, expected);
+    // No extension: nothing to go by while the file is missing...
+    assert.equal(listed(db, ['notes']).text, '{"apps":[]}\n');
+    // ...and plain text once it exists.
+    fs.writeFileSync(db.at('notes'), 'Shopping list\n- milk\n- bread\n');
+    assert.equal(listed(db, ['notes']).text, expected);
+  });
+
+  test('a type that nothing opens, or an empty path: an empty list and no default, status 0', () => {
+    assert.equal(listed(db, ['archive.zzqq']).text, '{"apps":[]}\n');
+    assert.equal(listed(db, ['']).text, '{"apps":[]}\n');
+  });
+});
+
+test('a default that cannot open the file is named but not listed; the list is in name order', () => {
+  const { db, rows } = editors({ defaultEntry: 'outsider' });
+  assert.equal(listed(db, ['notes.txt']).text,
+    doc([rows.alpha, rows.beta, rows.delta, rows.epsilon, rows.gamma, rows.zeta], 'outsider'));
+});
+
+test('an application at two locations is listed once, at the location found first', () => {
+  const db = database();
+  const home = db.app('data-home', 'dup', { Name: 'Copy at home', MimeType: 'text/x-csrc;' });
+  db.app('data-a', 'dup', { Name: 'Copy in A', MimeType: 'text/x-csrc;' });
+  db.app('data-b', 'dup', { Name: 'Copy in B', MimeType: 'text/x-csrc;' });
+  const other = db.app('data-b', 'other', { Name: 'Another', MimeType: 'text/x-csrc;' });
+  db.mimeapps('[Default Applications]\ntext/x-csrc=other.desktop\n');
+  db.index();
+  assert.equal(listed(db, ['main.c']).text, doc([row('other', 'Another', other), row('dup', 'Copy at home', home)], 'other'));
+});
+
+test('names equal but for case keep the order the platform lists them in', () => {
+  for (const [first, second] of [['same', 'Same'], ['Same', 'same']]) {
+    const db = database();
+    const a = db.app('data-a', 'first', { Name: first, MimeType: 'text/x-python;' });
+    const b = db.app('data-b', 'second', { Name: second, MimeType: 'text/x-python;' });
+    const c = db.app('data-a', 'third', { Name: 'Samuel', MimeType: 'text/x-python;' });
+    db.mimeapps('[Default Applications]\ntext/x-python=third.desktop\n');
+    db.index();
+    // The default aside, the platform lists data-a before data-b.
+    assert.equal(listed(db, ['tool.py']).text,
+      doc([row('third', 'Samuel', c), row('first', first, a), row('second', second, b)], 'third'));
+  }
+});
+
+describe('names', () => {
+  const db = database();
+  const mime = { MimeType: 'text/markdown;' };
+  const file = {
+    editor: db.app('data-a', 'editor', { Name: 'Editor', 'Name[de]': 'Bearbeiter', ...mime }),
+    writer: db.app('data-a', 'writer', { Name: 'Writer', 'Name[de]': 'Autor', ...mime }),
+    generic: db.app('data-a', 'generic', { GenericName: 'Text Tool', 'GenericName[de]': 'Textwerkzeug', ...mime }),
+    blank: db.app('data-a', 'blank', { Name: '', GenericName: 'Never used', ...mime }),
+    stem: db.app('data-a', 'org.example.Stem', mime),
+  };
+  db.mimeapps('[Default Applications]\ntext/markdown=editor.desktop\n');
+  db.index();
+
+  test('name, else generic name, else the file name without extension; an empty name is a name', () => {
+    assert.equal(listed(db, ['readme.md']).text, doc([
+      row('editor', 'Editor', file.editor), row('blank', '', file.blank),
+      row('org.example.Stem', 'org.example.Stem', file.stem), row('generic', 'Text Tool', file.generic),
+      row('writer', 'Writer', file.writer)], 'editor'));
+  });
+
+  test('localized for the user\'s language, and sorted as localized', () => {
+    assert.equal(listed(db, ['readme.md'], { LANGUAGE: 'de' }).text, doc([
+      row('editor', 'Bearbeiter', file.editor), row('blank', '', file.blank), row('writer', 'Autor', file.writer),
+      row('org.example.Stem', 'org.example.Stem', file.stem), row('generic', 'Textwerkzeug', file.generic)], 'editor'));
+  });
+});
+
+describe('collation follows the user\'s collation locale', () => {
+  const db = database();
+  const mime = { MimeType: 'text/x-tex;' };
+  const f = {
+    mid: db.app('data-a', 'mid', { Name: 'Mid', ...mime }),
+    zulu: db.app('data-a', 'zulu', { Name: 'Zulu', ...mime }),
+    orn: db.app('data-a', 'orn', { Name: 'Örn', ...mime }),
+    acute: db.app('data-a', 'eclair-acute', { Name: 'Éclair', ...mime }),
+    plain: db.app('data-a', 'eclair', { Name: 'eclair', ...mime }),
+  };
+  db.mimeapps('[Default Applications]\ntext/x-tex=mid.desktop\n');
+  db.index();
+  const r = {
+    mid: row('mid', 'Mid', f.mid), zulu: row('zulu', 'Zulu', f.zulu), orn: row('orn', 'Örn', f.orn),
+    acute: row('eclair-acute', 'Éclair', f.acute), plain: row('eclair', 'eclair', f.plain),
+  };
+
+  test('without a locale: case ignored, accents after plain letters, Ö with O', () => {
+    assert.equal(listed(db, ['paper.tex']).text, doc([r.mid, r.plain, r.acute, r.orn, r.zulu], 'mid'));
+  });
+
+  test('Swedish puts Ö after Z; LC_COLLATE outranks LANG, LC_ALL outranks both', () => {
+    const swedish = doc([r.mid, r.plain, r.acute, r.zulu, r.orn], 'mid');
+    const root = doc([r.mid, r.plain, r.acute, r.orn, r.zulu], 'mid');
+    assert.equal(listed(db, ['paper.tex'], { LANG: 'sv_SE.UTF-8' }).text, swedish);
+    assert.equal(listed(db, ['paper.tex'], { LANG: 'sv_SE.UTF-8', LC_COLLATE: 'C' }).text, root);
+    assert.equal(listed(db, ['paper.tex'], { LANG: 'C', LC_COLLATE: 'C', LC_ALL: 'sv_SE.UTF-8' }).text, swedish);
+  });
+});
+
+test('odd characters: escaped as JSON, slashes escaped, non-UTF-8 bytes become U+FFFD', () => {
+  const db = database({ dataDirs: ['data-a'] });
+  const mime = { MimeType: 'text/html;' };
+  const f = {
+    quotes: db.app('data-a', 'quotes', { Name: 'Say "hi" \\\\ C:\\\\dir / x', ...mime }),
+    controls: db.app('data-a', 'controls', { Name: Buffer.from('Tab\\there\\nline\x01\x08\x0c\x1f\x7f end'), ...mime }),
+    invalid: db.app('data-a', 'invalid', { Name: Buffer.from([0x42, 0xff, 0xfe]), GenericName: 'Fallback', ...mime }),
+    unicode: db.app('data-a', 'unicode', { Name: 'Café ☕ 😀', ...mime }),
+    quoteId: db.app('data-a', 'say"hi', { Name: 'Quoted id', ...mime }),
+  };
+  db.mimeapps('[Default Applications]\ntext/html=unicode.desktop\n');
+  db.index();
+  // A data folder whose name is not UTF-8.
+  const raw = spawnSync('/bin/sh', ['-c', [
+    'd=$(printf "%s/data-\\377" "$1")/applications', 'mkdir -p "$d"',
+    'printf "[Desktop Entry]\\nType=Application\\nExec=true %%f\\nName=Raw folder\\nMimeType=text/html;\\n" >"$d/raw.desktop"',
+    'update-desktop-database "$d"'].join('\n'), 'sh', db.dir]);
+  assert.equal(raw.status, 0, String(raw.stderr));
+
+  const r = db.runRaw('%s/page\\377.html', { XDG_DATA_DIRS: '%s/data-a:%s/data-\\377:%s/mime-only' });
+  assert.equal(r.status, 0);
+  assert.equal(r.stderr, '');
+  assert.equal(r.stdoutBytes.toString('utf8'), r.stdout);
+  assert.ok(Buffer.from(r.stdout, 'utf8').equals(r.stdoutBytes), 'the output is well-formed UTF-8');
+  const rawFolder = `${db.dir}/data-\uFFFD/applications/raw.desktop`;
+  assert.equal(r.stdout, doc([
+    row('unicode', 'Café ☕ 😀', f.unicode),
+    // A name that is not UTF-8 is no name: the generic name stands in.
+    row('invalid', 'Fallback', f.invalid),
+    row('say\\"hi', 'Quoted id', f.quoteId),
+    row('raw', 'Raw folder', rawFolder),
+    row('quotes', 'Say \\"hi\\" \\\\ C:\\\\dir \\/ x', f.quotes),
+    row('controls', 'Tab\\there\\nline\\u0001\\b\\f\\u001f\x7f end', f.controls),
+  ], 'unicode'));
+  assert.doesNotThrow(() => JSON.parse(r.stdout));
+});
+
+describe('icon themes', () => {
+  const db = database();
+  db.hicolor();
+  fs.mkdirSync(db.at('config', 'gtk-3.0'), { recursive: true });
+  fs.writeFileSync(db.at('config', 'gtk-3.0', 'settings.ini'), '[Settings]\ngtk-icon-theme-name=Fixture\n');
+  const theme = (name, inherits) => db.icon(`data-a/icons/${name}/index.theme`,
+    `[Icon Theme]\nName=${name}\nInherits=${inherits}\nDirectories=32x32/apps\n\n[32x32/apps]\nSize=32\nType=Fixed\n`);
+  theme('Fixture', 'Middle');
+  theme('Middle', 'Fixture,hicolor');  // a cycle must not hang the lookup
+  const mime = { MimeType: 'text/csv;' };
+  const f = {};
+  const app = (id, icon) => { f[id] = db.app('data-a', id, { Name: id, Icon: icon, ...mime }); };
+  app('themed', 'themed');
+  db.icon('data-a/icons/Fixture/32x32/apps/themed.png', solidPng(32, YELLOW));
+  db.icon('data-a/icons/hicolor/32x32/apps/themed.png', solidPng(32, GREEN));
+  app('inherited', 'inherited');
+  db.icon('data-b/icons/Middle/32x32/apps/inherited.png', solidPng(32, BLUE));
+  app('fallback', 'fallback.png');  // an extension in the name is dropped by the platform
+  db.icon('data-b/icons/hicolor/32x32/apps/fallback.png', solidPng(32, GREEN));
+  app('unthemed', 'unthemed');
+  db.icon('data-b/pixmaps/unthemed.png', solidPng(24, RED));
+  app('broken', 'broken');
+  db.icon('data-a/icons/hicolor/32x32/apps/broken.png', Buffer.from('not an image at all'));
+  app('escape', '../../escape');
+  db.icon('data-a/icons/hicolor/escape.png', solidPng(32, RED));
+  const fifo = db.at('art', 'fifo.png');
+  fs.mkdirSync(path.dirname(fifo), { recursive: true });
+  assert.equal(spawnSync('mkfifo', [fifo]).status, 0);
+  app('fifo', fifo);
+  db.mimeapps('[Default Applications]\ntext/csv=themed.desktop\n');
+  db.index();
+
+  test('the user\'s theme, the themes it inherits, hicolor, then unthemed folders; broken ones give no icon', () => {
+    const started = Date.now();
+    assert.equal(listed(db, ['table.csv']).text, doc([
+      row('themed', 'themed', f.themed, YELLOW), row('broken', 'broken', f.broken), row('escape', 'escape', f.escape),
+      row('fallback', 'fallback', f.fallback, GREEN), row('fifo', 'fifo', f.fifo),
+      row('inherited', 'inherited', f.inherited, BLUE), row('unthemed', 'unthemed', f.unthemed, RED)], 'themed'));
+    assert.ok(Date.now() - started < 20000, 'a pipe named as an icon is not read');
+  });
+
+  test('without a theme setting, hicolor alone', () => {
+    fs.mkdirSync(db.at('config-plain'), { recursive: true });
+    fs.copyFileSync(db.at('config', 'mimeapps.list'), db.at('config-plain', 'mimeapps.list'));
+    assert.equal(listed(db, ['table.csv'], { XDG_CONFIG_HOME: db.at('config-plain') }).text, doc([
+      row('themed', 'themed', f.themed, GREEN), row('broken', 'broken', f.broken), row('escape', 'escape', f.escape),
+      row('fallback', 'fallback', f.fallback, GREEN), row('fifo', 'fifo', f.fifo),
+      row('inherited', 'inherited', f.inherited), row('unthemed', 'unthemed', f.unthemed, RED)], 'themed'));
+  });
+});

@@ -39,4 +39,7 @@ const ev = {
   systemDefined: () => ({ type: 14, flags: 0, keyCode: 0 }),
 };
 
-module.exports = { addon, sim, addonPath, root, pump, turn, ev, FN, nodeEnv };
+// True in the sanitizer lane.
+const sanitized = Boolean(sanitizerPreload);
+
+module.exports = { addon, sim, addonPath, root, pump, turn, ev, FN, nodeEnv, sanitized };

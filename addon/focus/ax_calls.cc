@@ -1,6 +1,7 @@
 #include "focus/ax_calls.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "focus/captured_target.h"
@@ -10,6 +11,7 @@ namespace pelmora::ax {
 namespace {
 
 int gDepth = 0;
+double gDeadline = std::numeric_limits<double>::infinity();
 std::vector<int32_t> gUnresponsive;  // pids, for the current call
 
 bool isUnresponsive(int32_t pid) {
@@ -29,6 +31,7 @@ template <class Query>
 auto guarded(platform::ElementRef element, Query query, auto failure) {
   const int32_t pid = element ? platform::elementPid(element) : 0;
   if (gDepth > 0 && isUnresponsive(pid)) return failure();
+  if (platform::now() > gDeadline) return failure();
   const double start = platform::now();
   auto result = query();
   if (gDepth > 0 && pid != 0 && errorOf(result) == platform::kAXCannotComplete &&
@@ -38,6 +41,12 @@ auto guarded(platform::ElementRef element, Query query, auto failure) {
 }
 
 }  // namespace
+
+Deadline::Deadline(double seconds) : previous_(gDeadline) {
+  gDeadline = std::min(gDeadline, platform::now() + seconds);
+}
+
+Deadline::~Deadline() { gDeadline = previous_; }
 
 CallScope::CallScope() { ++gDepth; }
 

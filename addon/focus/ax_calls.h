@@ -23,6 +23,24 @@ class CallScope {
   CallScope& operator=(const CallScope&) = delete;
 };
 
+// Bounds the reads that decide where text goes (a capture, the route tests):
+// once the deadline has passed, further queries fail at once instead of
+// adding round trips of an application that answers, but slowly. Writes and
+// their verification are never cut short. Nested deadlines keep the earliest.
+class Deadline {
+ public:
+  explicit Deadline(double seconds);
+  ~Deadline();
+  Deadline(const Deadline&) = delete;
+  Deadline& operator=(const Deadline&) = delete;
+
+ private:
+  double previous_;
+};
+
+// What the reads of one capture, or of one insertion's route tests, may take.
+inline constexpr double kDecisionBudget = 2.0;
+
 platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute);
 std::vector<platform::AttributeResult> copyMany(platform::ElementRef element,
                                                std::span<const std::string_view> attributes);

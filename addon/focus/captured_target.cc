@@ -59,6 +59,7 @@ Element boundedElement(Element element) {
 
 FocusCaptureResult captureFocusedTextTarget() {
   if (!platform::isProcessTrusted()) return failed("accessibility_not_trusted");
+  ax::Deadline deadline(ax::kDecisionBudget);
 
   // The application: the system-wide focused one, else the workspace's
   // frontmost one.

@@ -53,10 +53,15 @@ bool focusDrifted(const CapturedTextTarget& target) {
 
 std::string insertThroughAccessibility(const CapturedTextTarget& target, std::string_view text) {
   platform::ElementRef element = target.element.get();
-  auto value = getElementValue(element);
+  std::optional<std::string> value;
+  platform::AttributeResult range;
+  {
+    ax::Deadline deadline(ax::kDecisionBudget);
+    value = getElementValue(element);
+    if (value) range = ax::copy(element, "AXSelectedTextRange");
+  }
   if (!value) return declineForPaste(target, "missing_value");
 
-  platform::AttributeResult range = ax::copy(element, "AXSelectedTextRange");
   if (!range.ok() || range.kind != ValueKind::range || range.range.location < 0 || range.range.length < 0)
     return declineForPaste(target, "missing_selected_text_range");
 
@@ -109,8 +114,14 @@ std::string insertTextIntoFocusedElementText(std::string_view text, std::string_
   }
   if (contains(jetbrainsIDs, bundle)) return declineForPaste(*target, "clipboard_preferred_jetbrains");
   if (isWebEditorBundle(bundle)) return declineForPaste(*target, "clipboard_preferred_web_editor_bundle");
-  if (focusDrifted(*target)) return declineForPaste(*target, "focus_drifted");
-  if (isWebBasedElement(target->element.get())) return declineForPaste(*target, "clipboard_preferred_web");
+  bool drifted = false, web = false;
+  {
+    ax::Deadline deadline(ax::kDecisionBudget);
+    drifted = focusDrifted(*target);
+    web = !drifted && isWebBasedElement(target->element.get());
+  }
+  if (drifted) return declineForPaste(*target, "focus_drifted");
+  if (web) return declineForPaste(*target, "clipboard_preferred_web");
   if (gClipboardPreferredAppendBundles().count(bundle)) return declineForPaste(*target, "clipboard_preferred_bundle");
   return insertThroughAccessibility(*target, text);
 }

@@ -1,0 +1,120 @@
+'use strict';
+// The longest time each export can hold the host's thread, on the virtual
+// clock, for the worst applications the bounds allow: one that never
+// answers (every query runs into the one-second messaging timeout) and one
+// that answers every query just inside it. docs/reliability.md lists the
+// same figures.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { addon, sim } = require('./helpers');
+const { dropTargetAndCheckHandles } = require('./focus-fixtures');
+
+test.afterEach(() => dropTargetAndCheckHandles(assert));
+
+// A web page in a browser: the costly case (four focus retries, searches,
+// the web check up to twenty levels).
+function page(latency) {
+  let node = { id: 'field', role: 'AXTextArea', value: 'draft', valueSettable: true,
+    selectedRange: { location: 5, length: 0 }, latency };
+  for (let i = 0; i < 25; i++) node = { id: `g${i}`, role: 'AXGroup', latency, children: [node] };
+  return [{ id: 'win', role: 'AXWindow', latency, children: [node] }];
+}
+
+// The focused field sits deep in the page, so the web check climbs all its
+// twenty levels.
+function browser(latency, { active = false, focusedElement = 'field' } = {}) {
+  sim.reset();
+  sim.apps.add({ pid: 10, bundleID: 'com.google.Chrome', name: 'Browser', active, latency,
+    windows: page(latency), focusedWindow: 'win', mainWindow: 'win', focusedElement });
+  sim.apps.setFrontmost(10);
+}
+
+// The application turns hung or slow after a healthy capture.
+function slowDown(latency) {
+  sim.apps.update(10, { latency, windows: page(latency) });
+}
+
+const HUNG = 100;       // never answers within the timeout
+const SLOW = 0.999;     // answers every query just inside it
+
+function timed(fn) {
+  const start = sim.clock.now();
+  const result = fn();
+  return { seconds: Math.round((sim.clock.now() - start) * 1000) / 1000, result };
+}
+
+// Exports that never wait on another application.
+test('control exports and settings do not wait', () => {
+  browser(HUNG);
+  for (const call of [() => addon.isActive(), () => addon.isDjiMicButtonActive(), () => addon.stop(),
+    () => addon.stopDjiMicButton(), () => addon.getSystemFnUsageType(), () => addon.getSystemSymbolicHotkeys(),
+    () => addon.getFrontmostApplicationInfo(), () => addon.start(() => {}), () => addon.startDjiMicButton(() => {})]) {
+    assert.equal(timed(call).seconds, 0);
+  }
+  assert.ok(timed(() => addon.processEvents()).seconds <= 0.001);
+  addon.stop();
+  addon.stopDjiMicButton();
+});
+
+// Seconds on the virtual clock; the table of docs/reliability.md.
+const figures = {
+  getFocusedElementInfo: { hung: 1.2, slow: 4.0 },
+  readCapturedFocusedElementText: { hung: 1.0, slow: 1.0 },
+  insertStored: { hung: 1.23, slow: 8.0 },
+  insertCapturing: { hung: 1.2, slow: 11.0 },
+};
+
+test('getFocusedElementInfo', () => {
+  for (const [kind, latency] of [['hung', HUNG], ['slow', SLOW]]) {
+    browser(latency, { focusedElement: 'g24' });  // a group: the search runs too
+    const { seconds } = timed(() => addon.getFocusedElementInfo());
+    assert.ok(seconds <= figures.getFocusedElementInfo[kind], `${kind}: ${seconds} s`);
+  }
+});
+
+test('readCapturedFocusedElementText', () => {
+  for (const [kind, latency] of [['hung', HUNG], ['slow', SLOW]]) {
+    browser(0);
+    addon.getFocusedElementInfo();
+    slowDown(latency);
+    const { seconds } = timed(() => addon.readCapturedFocusedElementText());
+    assert.ok(seconds <= figures.readCapturedFocusedElementText[kind], `${kind}: ${seconds} s`);
+  }
+});
+
+test('insertTextIntoFocusedElement, with a stored target and capturing afresh', () => {
+  for (const [kind, latency] of [['hung', HUNG], ['slow', SLOW]]) {
+    // Stored target: captured while healthy, the application slows down.
+    browser(0);
+    addon.getFocusedElementInfo();
+    slowDown(latency);
+    let { seconds } = timed(() => addon.insertTextIntoFocusedElement('words'));
+    assert.ok(seconds <= figures.insertStored[kind], `${kind}, stored: ${seconds} s`);
+    // No stored target: the capture comes first.
+    sim.ax.setTrusted(false);
+    addon.getFocusedElementInfo();  // drops the stored one
+    browser(latency);
+    ({ seconds } = timed(() => addon.insertTextIntoFocusedElement('words')));
+    assert.ok(seconds <= figures.insertCapturing[kind], `${kind}, capturing: ${seconds} s`);
+  }
+});
+
+test('the terminal route: two tools, each bounded to two seconds of real time', () => {
+  const { standInOsascript } = require('./terminal');
+  const osa = standInOsascript('echo /dev/pts/999');
+  const ps = standInOsascript('exec sleep 30');
+  sim.reset();
+  sim.tools.setPath('osascript', osa.file);
+  sim.tools.setPath('ps', ps.file);
+  sim.apps.add({ pid: 3, bundleID: 'com.apple.Terminal', name: 'Terminal', windows: [{ id: 'w', role: 'AXWindow' }],
+    focusedElement: 'w' });
+  sim.apps.setFrontmost(3);
+  const started = Date.now();
+  const virtualStart = sim.clock.now();
+  assert.equal(JSON.parse(addon.insertTextIntoFocusedElement('ls')).reason, 'tty_write_failed');
+  const real = (Date.now() - started) / 1000;
+  assert.ok(real >= 1.9 && real < 2.6, `ps killed at the bound: ${real} s`);
+  assert.ok(sim.clock.now() - virtualStart <= 0.231, 'plus the paste preparation');
+  osa.remove();
+  ps.remove();
+});

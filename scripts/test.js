@@ -5,6 +5,7 @@
 //   npm test -- --asan   the same suites built with AddressSanitizer and
 //                        UndefinedBehaviorSanitizer, the sanitizer runtime
 //                        preloaded into node
+//   npm test -- --valgrind   a subset of the end-to-end tests under Valgrind
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -77,4 +78,23 @@ function sanitized() {
   console.log('end-to-end tests under AddressSanitizer + UBSan: no findings');
 }
 
-main(() => (process.argv.includes('--asan') ? sanitized() : plain()));
+// Slower by some fifty times, so a subset that passes through every part of
+// the addon.
+const valgrindSubset = ['fn-monitor', 'dji-monitor', 'string-args', 'focus-queries', 'insert-ax', 'symbolic-hotkeys', 'fn-usage'];
+
+function underValgrind() {
+  buildPreset('release');
+  for (const name of valgrindSubset) {
+    const file = path.join(e2eDir, `${name}.test.js`);
+    console.log(`== valgrind: ${name}`);
+    run('valgrind', ['--quiet', '--leak-check=full', '--errors-for-leak-kinds=definite', '--show-leak-kinds=definite',
+      '--error-exitcode=9', process.execPath, file]);
+  }
+  console.log(`end-to-end subset under Valgrind (${valgrindSubset.length} files): no errors, nothing definitely lost`);
+}
+
+main(() => {
+  if (process.argv.includes('--asan')) sanitized();
+  else if (process.argv.includes('--valgrind')) underValgrind();
+  else plain();
+});

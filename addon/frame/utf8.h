@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,9 @@ size_t utf8InvalidRunLength(std::string_view text, size_t i) noexcept;
 
 // The text with every maximal ill-formed subpart replaced by U+FFFD.
 std::string toWellFormedUtf8(std::string text);
+
+// Appends the UTF-8 form of a scalar value (U+0000..U+10FFFF, no surrogates).
+void appendUtf8(std::string& out, uint32_t scalar);
 
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 

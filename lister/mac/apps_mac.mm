@@ -8,6 +8,7 @@
 #include <climits>
 #include <vector>
 
+#include "frame/utf8.h"
 #include "lister/mac/app_objects_mac.h"
 
 namespace corvane::platform {
@@ -32,24 +33,6 @@ NSBundle* bundleOf(AppObject& app) {
   return app.bundle;
 }
 
-void appendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 NSString* stringFromUtf8(std::string_view text) {
   return [[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding];
 }
@@ -71,7 +54,7 @@ std::string utf8(NSString* text) {
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
-    appendUtf8(out, c);
+    pelmora::appendUtf8(out, c);
   }
   return out;
 }

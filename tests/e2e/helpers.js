@@ -39,7 +39,19 @@ const ev = {
   systemDefined: () => ({ type: 14, flags: 0, keyCode: 0 }),
 };
 
+// Runs a script in a fresh node process with the addon, the simulation, a
+// microphone receiver and the event builders at hand.
+function runNode(body) {
+  const { spawnSync } = require('node:child_process');
+  return spawnSync(process.execPath, ['-e', `
+    const { addon, sim, ev } = require(${JSON.stringify(__filename)});
+    const receiver = sim.hid.addDevice({ vendorID: 11427, productID: 16401, manufacturer: 'DJI', product: 'Wireless Mic Rx' });
+    const press = (value) => sim.hid.post(receiver, { usagePage: 12, usage: 0xE9, value });
+    ${body}
+  `], { encoding: 'utf8', timeout: 20000, env: nodeEnv() });
+}
+
 // True in the sanitizer lane.
 const sanitized = Boolean(sanitizerPreload);
 
-module.exports = { addon, sim, addonPath, root, pump, turn, ev, FN, nodeEnv, sanitized };
+module.exports = { addon, sim, addonPath, root, pump, turn, ev, FN, nodeEnv, sanitized, runNode };

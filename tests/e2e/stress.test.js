@@ -4,9 +4,7 @@
 // memory growth and no thread-safe function behind.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
-const path = require('node:path');
-const { addon, sim, pump, turn, ev, nodeEnv, sanitized } = require('./helpers');
+const { addon, sim, pump, turn, ev, sanitized, runNode } = require('./helpers');
 
 const RECEIVER = { vendorID: 11427, productID: 16401, manufacturer: 'DJI', product: 'Wireless Mic Rx' };
 const BUTTON = { usagePage: 0x0C, usage: 0xE9 };
@@ -145,14 +143,11 @@ test('10,000 capture-and-insert cycles over random trees release every reference
 });
 
 test('node exits by itself after monitor cycles end stopped', () => {
-  const helpers = path.join(__dirname, 'helpers.js');
-  const r = spawnSync(process.execPath, ['-e', `
-    const { addon, sim } = require(${JSON.stringify(helpers)});
-    sim.hid.addDevice(${JSON.stringify(RECEIVER)});
+  const r = runNode(`
     for (let i = 0; i < 1000; i++) { addon.start(() => {}); addon.startDjiMicButton(() => {}); addon.stop(); addon.stopDjiMicButton(); }
     addon.start(() => {}); addon.startDjiMicButton(() => {});
     setTimeout(() => { addon.stop(); addon.stopDjiMicButton(); }, 50);
-  `], { encoding: 'utf8', timeout: 20000, env: nodeEnv() });
+  `);
   assert.equal(r.status, 0, r.stderr);
   assert.equal(r.signal, null, 'it ended by itself, not by the timeout');
 });

@@ -1,6 +1,8 @@
 // The Linux platform's Unicode services against the Unicode conformance data.
 #include <gtest/gtest.h>
 
+#include "frame/utf8.h"
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,21 +14,7 @@ namespace {
 
 std::string utf8(uint32_t cp) {
   std::string s;
-  if (cp < 0x80) {
-    s += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    s += static_cast<char>(0xC0 | (cp >> 6));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    s += static_cast<char>(0xE0 | (cp >> 12));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | (cp >> 18));
-    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  pelmora::appendUtf8(s, cp);
   return s;
 }
 

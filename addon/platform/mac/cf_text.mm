@@ -2,28 +2,10 @@
 
 #include <vector>
 
+#include "frame/utf8.h"
+
 namespace platform::mac {
-namespace {
 
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-}  // namespace
 
 std::string toUtf8(CFStringRef string) {
   if (!string) return {};
@@ -36,12 +18,12 @@ std::string toUtf8(CFStringRef string) {
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t u = units[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      pelmora::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
-      appendUtf8(out, 0xFFFD);
+      pelmora::appendUtf8(out, 0xFFFD);
     } else {
-      appendUtf8(out, u);
+      pelmora::appendUtf8(out, u);
     }
   }
   return out;

@@ -64,6 +64,8 @@ ChildResult runChildProcess(const std::string& path, const std::vector<std::stri
   sigset_t none, all;
   sigemptyset(&none);
   sigfillset(&all);
+  sigdelset(&all, SIGKILL);  // cannot be handled: some systems refuse them here
+  sigdelset(&all, SIGSTOP);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "settings/symbolic_hotkeys.h"
 
 namespace {
@@ -17,14 +18,7 @@ using platform::PrefEntry;
 using platform::PrefValue;
 using Kind = PrefValue::Kind;
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t byte() {
-    if (!n) return 0;
-    --n;
-    return *p++;
-  }
+struct Reader : fuzzref::ByteReader {
   int64_t i64() {
     int64_t v = 0;
     for (int k = 0; k < 8; ++k) v = (v << 8) | byte();
@@ -160,7 +154,7 @@ std::optional<std::vector<std::pair<int64_t, int64_t>>> parse(const std::string&
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Reader r{data, size};
+  Reader r{{data, size}};
   const PrefValue tree = decode(r, 0);
   const std::string json = pelmora::symbolicHotkeysJson(pelmora::symbolicHotkeysFrom(tree));
   auto parsed = parse(json);

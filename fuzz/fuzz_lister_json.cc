@@ -15,14 +15,7 @@
 
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  uint8_t byte() {
-    if (!n) return 0;
-    --n;
-    return *p++;
-  }
+struct Reader : fuzzref::ByteReader {
   std::string bytes() {
     std::string s;
     for (size_t k = byte() % 24; k > 0 && n; --k) s += static_cast<char>(byte());
@@ -129,7 +122,7 @@ void check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Reader r{data, size};
+  Reader r{{data, size}};
   corvane::Result result;
   if (r.byte() & 1) result.defaultAppIdentifier = r.bytes();
   std::vector<std::string> iconBytes;

@@ -9,6 +9,17 @@
 
 namespace fuzzref {
 
+// Draws values from the fuzz bytes; past the end every byte is 0.
+struct ByteReader {
+  const uint8_t* p;
+  size_t n;
+  uint8_t byte() {
+    if (!n) return 0;
+    --n;
+    return *p++;
+  }
+};
+
 inline constexpr uint32_t kInvalid = 0xFFFFFFFF;
 
 // Decodes UTF-8 with the Unicode standard's practice for ill-formed input:

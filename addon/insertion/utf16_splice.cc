@@ -30,40 +30,40 @@ inline Step stepAt(std::string_view text, size_t i) {
   return {len, len == 4 ? 2 : 1};
 }
 
-// The byte offset of a UTF-16 offset, or nothing when it falls inside a
-// surrogate pair or past the end.
-std::optional<size_t> byteOffset(std::string_view text, int64_t units, size_t fromByte, int64_t fromUnits) {
-  size_t i = fromByte;
-  int64_t u = fromUnits;
-  while (u < units && i < text.size()) {
-    if (units - u >= 8 && asciiWord(text, i)) {
-      i += 8;
-      u += 8;
+struct Position {
+  size_t byte;
+  int64_t units;
+};
+
+// Walks from a position until `units` UTF-16 units are behind or the text
+// ends.
+Position walk(std::string_view text, Position from, int64_t units) {
+  Position at = from;
+  while (at.units < units && at.byte < text.size()) {
+    if (units - at.units >= 8 && asciiWord(text, at.byte)) {
+      at.byte += 8;
+      at.units += 8;
       continue;
     }
-    const Step s = stepAt(text, i);
-    i += s.bytes;
-    u += s.units;
+    const Step s = stepAt(text, at.byte);
+    at.byte += s.bytes;
+    at.units += s.units;
   }
-  if (u != units) return std::nullopt;
-  return i;
+  return at;
+}
+
+// The byte offset of a UTF-16 offset, or nothing when it falls inside a
+// surrogate pair or past the end.
+std::optional<size_t> byteOffset(std::string_view text, int64_t units, Position from) {
+  const Position at = walk(text, from, units);
+  if (at.units != units) return std::nullopt;
+  return at.byte;
 }
 
 }  // namespace
 
 size_t utf16Length(std::string_view utf8) {
-  size_t units = 0;
-  for (size_t i = 0; i < utf8.size();) {
-    if (asciiWord(utf8, i)) {
-      i += 8;
-      units += 8;
-      continue;
-    }
-    const Step s = stepAt(utf8, i);
-    i += s.bytes;
-    units += s.units;
-  }
-  return units;
+  return static_cast<size_t>(walk(utf8, {0, 0}, std::numeric_limits<int64_t>::max()).units);
 }
 
 std::optional<Splice> spliceUtf16(std::string_view value, int64_t location, int64_t length, std::string_view text) {
@@ -75,9 +75,9 @@ std::optional<Splice> spliceUtf16(std::string_view value, int64_t location, int6
   const auto inserted = static_cast<int64_t>(utf16Length(text));
   if (inserted > kMax - location) return std::nullopt;
 
-  auto startByte = byteOffset(value, location, 0, 0);
+  auto startByte = byteOffset(value, location, {0, 0});
   if (!startByte) return std::nullopt;
-  auto endByte = byteOffset(value, end, *startByte, location);
+  auto endByte = byteOffset(value, end, {*startByte, location});
   if (!endByte) return std::nullopt;
 
   Splice s;

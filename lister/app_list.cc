@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 #include "lister/base64.h"
 #include "lister/platform.h"
 
@@ -39,7 +39,7 @@ Result listApps(std::string_view path) {
   const pf::File file = pf::fileForPath(path);
 
   if (pf::App app = pf::defaultApp(*file)) {
-    if (auto id = pf::appIdentifier(*app)) result.defaultAppIdentifier = pelmora::toWellFormedUtf8(std::move(*id));
+    if (auto id = pf::appIdentifier(*app)) result.defaultAppIdentifier = unicode::toWellFormedUtf8(std::move(*id));
   }
 
   std::unordered_set<std::string> listed;
@@ -48,13 +48,13 @@ Result listApps(std::string_view path) {
     if (!id) continue;
     // Dedupe on the identifier as the document shows it, so two raw values
     // that print alike are never listed twice.
-    std::string identifier = pelmora::toWellFormedUtf8(std::move(*id));
+    std::string identifier = unicode::toWellFormedUtf8(std::move(*id));
     if (!listed.insert(identifier).second) continue;
 
     AppInfo info;
     info.identifier = std::move(identifier);
-    info.name = pelmora::toWellFormedUtf8(displayNameOf(*app));
-    info.path = pelmora::toWellFormedUtf8(pf::appPath(*app));
+    info.name = unicode::toWellFormedUtf8(displayNameOf(*app));
+    info.path = unicode::toWellFormedUtf8(pf::appPath(*app));
     if (std::optional<std::string> png = pf::appIconPng(*app)) info.icon = base64Encode(*png);
     result.apps.push_back(std::move(info));
   }

@@ -1,6 +1,6 @@
 #include "lister/json_document.h"
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 namespace corvane {
 
@@ -11,12 +11,12 @@ void appendJsonString(std::string& out, std::string_view text) {
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      if (const size_t len = pelmora::utf8SequenceLength(text, i)) {
+      if (const size_t len = unicode::utf8SequenceLength(text, i)) {
         out.append(text.substr(i, len));
         i += len;
       } else {
-        out.append(pelmora::kReplacementCharacter);
-        i += pelmora::utf8InvalidRunLength(text, i);
+        out.append(unicode::kReplacementCharacter);
+        i += unicode::utf8InvalidRunLength(text, i);
       }
       continue;
     }

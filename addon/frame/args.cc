@@ -4,9 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 namespace pelmora {
+
+using unicode::toWellFormedUtf8;
 
 std::optional<std::string> getNapiStringArg(napi_env env, napi_callback_info info, int index) {
   if (index < 0) return std::nullopt;

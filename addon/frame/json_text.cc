@@ -2,9 +2,14 @@
 
 #include <cstring>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 namespace pelmora {
+
+using unicode::kReplacementCharacter;
+using unicode::utf8InvalidRunLength;
+using unicode::utf8SequenceLength;
+
 namespace {
 
 constexpr uint64_t kOnes = 0x0101010101010101ULL;

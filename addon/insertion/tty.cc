@@ -5,10 +5,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 #include "platform/platform.h"
 
 namespace pelmora {
+
+using unicode::utf8SequenceLength;
+
 namespace {
 
 bool isUtf8(std::string_view s) {

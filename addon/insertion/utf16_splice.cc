@@ -3,9 +3,13 @@
 #include <cstring>
 #include <limits>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 namespace pelmora {
+
+using unicode::utf8InvalidRunLength;
+using unicode::utf8SequenceLength;
+
 namespace {
 
 // UTF-16 units of the well-formed sequence at text[i] (a replacement

@@ -8,7 +8,7 @@
 #include <climits>
 #include <vector>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 #include "lister/mac/app_objects_mac.h"
 
 namespace corvane::platform {
@@ -54,7 +54,7 @@ std::string utf8(NSString* text) {
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
-    pelmora::appendUtf8(out, c);
+    unicode::appendUtf8(out, c);
   }
   return out;
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 #include <cstdint>
 #include <optional>
@@ -72,7 +72,7 @@ std::optional<std::vector<uint32_t>> parseJsonStringBody(const std::string& s) {
 
 std::string utf8(uint32_t cp) {
   std::string s;
-  pelmora::appendUtf8(s, cp);
+  unicode::appendUtf8(s, cp);
   return s;
 }
 

@@ -1,7 +1,7 @@
 // The Linux platform's Unicode services against the Unicode conformance data.
 #include <gtest/gtest.h>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 #include <fstream>
 #include <sstream>
@@ -14,7 +14,7 @@ namespace {
 
 std::string utf8(uint32_t cp) {
   std::string s;
-  pelmora::appendUtf8(s, cp);
+  unicode::appendUtf8(s, cp);
   return s;
 }
 

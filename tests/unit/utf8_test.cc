@@ -1,4 +1,4 @@
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 namespace {
 
-using pelmora::toWellFormedUtf8;
+using unicode::toWellFormedUtf8;
 
 const std::string R = "\xEF\xBF\xBD";
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 namespace platform::mac {
 
@@ -18,12 +18,12 @@ std::string toUtf8(CFStringRef string) {
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t u = units[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      pelmora::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      unicode::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
-      pelmora::appendUtf8(out, 0xFFFD);
+      unicode::appendUtf8(out, 0xFFFD);
     } else {
-      pelmora::appendUtf8(out, u);
+      unicode::appendUtf8(out, u);
     }
   }
   return out;

@@ -1,4 +1,5 @@
-// UTF-8 well-formedness, shared by the argument reader and the JSON writer.
+// UTF-8 well-formedness and encoding: the rules every string of the addon and
+// of corvane follows at the edges where text comes in or goes out.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace pelmora {
+namespace unicode {
 
 // Length of the well-formed UTF-8 sequence starting at text[i] (1 to 4), or 0
 // when the bytes there are ill-formed. Follows the table of well-formed byte
@@ -26,4 +27,4 @@ void appendUtf8(std::string& out, uint32_t scalar);
 
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-}  // namespace pelmora
+}  // namespace unicode

@@ -1,8 +1,8 @@
-#include "frame/utf8.h"
+#include "unicode/utf8.h"
 
 #include <cstdint>
 
-namespace pelmora {
+namespace unicode {
 namespace {
 
 // Second-byte bounds of a sequence, by its lead byte (Unicode table 3-7).
@@ -96,4 +96,4 @@ std::string toWellFormedUtf8(std::string owned) {
   return out;
 }
 
-}  // namespace pelmora
+}  // namespace unicode

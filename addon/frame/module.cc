@@ -3,12 +3,19 @@
 #include <iterator>
 
 #include "focus/focus_exports.h"
+#include "frame/export_lock.h"
 #include "insertion/insert_exports.h"
 #include "settings/settings_exports.h"
 #include "triggers/dji_monitor.h"
 #include "triggers/fn_monitor.h"
 
 namespace pelmora {
+
+std::recursive_mutex& exportLock() {
+  static auto& lock = *new std::recursive_mutex();  // never destroyed: a worker may still be leaving
+  return lock;
+}
+
 namespace {
 
 struct ExportEntry {
@@ -16,21 +23,27 @@ struct ExportEntry {
   napi_callback method;
 };
 
+template <napi_callback method>
+napi_value serialized(napi_env env, napi_callback_info info) {
+  std::lock_guard lock(exportLock());
+  return method(env, info);
+}
+
 // The thirteen exports, in table order.
 constexpr ExportEntry kExports[] = {
-    {"start", fnStart},
-    {"stop", stopEntry},
-    {"processEvents", processEventsEntry},
-    {"isActive", isActiveEntry},
-    {"startDjiMicButton", fnStartDjiMicButton},
-    {"stopDjiMicButton", stopDjiMicButtonEntry},
-    {"isDjiMicButtonActive", isDjiMicButtonActiveEntry},
-    {"getSystemFnUsageType", fnGetSystemFnUsageType},
-    {"getSystemSymbolicHotkeys", fnGetSystemSymbolicHotkeys},
-    {"getFocusedElementInfo", fnGetFocusedElementInfo},
-    {"getFrontmostApplicationInfo", fnGetFrontmostApplicationInfo},
-    {"insertTextIntoFocusedElement", fnInsertTextIntoFocusedElement},
-    {"readCapturedFocusedElementText", fnReadCapturedFocusedElementText},
+    {"start", serialized<fnStart>},
+    {"stop", serialized<stopEntry>},
+    {"processEvents", serialized<processEventsEntry>},
+    {"isActive", serialized<isActiveEntry>},
+    {"startDjiMicButton", serialized<fnStartDjiMicButton>},
+    {"stopDjiMicButton", serialized<stopDjiMicButtonEntry>},
+    {"isDjiMicButtonActive", serialized<isDjiMicButtonActiveEntry>},
+    {"getSystemFnUsageType", serialized<fnGetSystemFnUsageType>},
+    {"getSystemSymbolicHotkeys", serialized<fnGetSystemSymbolicHotkeys>},
+    {"getFocusedElementInfo", serialized<fnGetFocusedElementInfo>},
+    {"getFrontmostApplicationInfo", serialized<fnGetFrontmostApplicationInfo>},
+    {"insertTextIntoFocusedElement", serialized<fnInsertTextIntoFocusedElement>},
+    {"readCapturedFocusedElementText", serialized<fnReadCapturedFocusedElementText>},
 };
 static_assert(std::size(kExports) == 13);
 

@@ -29,29 +29,48 @@ void sleepFor(double seconds) noexcept;
 
 struct EventTapObject;       // a keyboard event tap (a mach port on macOS)
 struct RunLoopSourceObject;  // a run-loop source
+struct RunLoopObject;        // one thread's run loop
 struct KeyEventObject;       // one keyboard event, borrowed during a callback
 
 using EventTap = Handle<EventTapObject>;
 using RunLoopSource = Handle<RunLoopSourceObject>;
+using RunLoop = Handle<RunLoopObject>;
 using KeyEventRef = const KeyEventObject*;
 
 enum class TapVerdict : uint8_t { pass, swallow };
 
-// Called on the main run loop's thread for each event the tap receives; must
-// not block.
+// Called on the thread of the run loop that holds the tap's source, for each
+// event the tap receives; must not block: the system holds the event until
+// it returns.
 using TapCallback = TapVerdict (*)(uint32_t type, KeyEventRef event);
+
+struct KeyboardTap {
+  EventTap tap;
+  // The event types the tap really receives, as bits 1 << type: the system
+  // clears from the requested mask what the process may not see.
+  uint64_t mask = 0;
+};
 
 // An active tap at the head of the HID event stream, for the event types whose
 // bits are set in mask. Empty when the system refuses it (no Input Monitoring
-// or Accessibility permission).
-EventTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept;
+// or Accessibility permission, or nothing of the mask may be seen).
+KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept;
 void setEventTapEnabled(EventTapObject* tap, bool enabled) noexcept;
 void invalidateEventTap(EventTapObject* tap) noexcept;
 RunLoopSource createEventTapRunLoopSource(EventTapObject* tap) noexcept;
 
-// The main run loop, common modes: where both monitors schedule their sources.
-void addSourceToMainRunLoop(RunLoopSourceObject* source) noexcept;
-void removeSourceFromMainRunLoop(RunLoopSourceObject* source) noexcept;
+RunLoop mainRunLoop() noexcept;
+RunLoop currentRunLoop() noexcept;  // the calling thread's
+// In the common modes.
+void addSourceToRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept;
+void removeSourceFromRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept;
+
+// Runs the calling thread's run loop until stopRunLoop asks it to stop (or
+// nothing is left on it).
+void runRunLoopUntilStopped() noexcept;
+// From any thread. A stop asked before the loop runs is not lost: the next
+// run returns at once.
+void stopRunLoop(RunLoopObject* loop) noexcept;
 
 uint64_t keyEventFlags(KeyEventRef event) noexcept;
 int64_t keyEventKeyCode(KeyEventRef event) noexcept;

@@ -1,5 +1,6 @@
 #include "triggers/dji_monitor.h"
 
+#include <mutex>
 #include <utility>
 
 #include "frame/results.h"
@@ -15,12 +16,38 @@ namespace {
 
 platform::HidManager gDjiManager;
 napi_threadsafe_function gDjiTsfn = nullptr;
-TeardownGuard gDjiTeardown{nullptr, stopDjiMicButton};
+// A host that runs the main run loop itself (Electron does) runs this
+// monitor's callback outside any export, so the exports' lock does not cover
+// it: the button state and the callback have a lock of their own, held for a
+// few instructions.
+std::mutex gDjiCallbackMutex;
+TeardownGuard gDjiTeardown{stopDjiMicButton};
 
 constexpr platform::HidNumberMatch kDjiMatching[] = {
     {kVendorIDKey, kDjiVendorID},
     {kProductIDKey, kDjiProductID},
 };
+
+// Exclusive use keeps the button's volume action away from the system;
+// another client may hold the receiver already, so shared use will do. A
+// refused seize leaves the manager marked open, and an open of a manager
+// marked open does nothing yet answers success: it has to be closed (which
+// also takes it off the run loop) before the shared open means anything.
+void onDjiValue(platform::HidValueRef value) noexcept {
+  std::lock_guard lock(gDjiCallbackMutex);
+  djiInputValueCallback(value);
+}
+
+bool openDjiManager(platform::HidManagerObject* manager) {
+  platform::scheduleHidManagerOnMainRunLoop(manager);
+  if (platform::openHidManager(manager, platform::kHidOpenSeizeDevice) == platform::kHidSuccess) return true;
+  platform::closeHidManager(manager, platform::kHidOpenNone);
+  platform::scheduleHidManagerOnMainRunLoop(manager);
+  if (platform::openHidManager(manager, platform::kHidOpenNone) == platform::kHidSuccess) return true;
+  platform::closeHidManager(manager, platform::kHidOpenNone);
+  platform::unscheduleHidManagerFromMainRunLoop(manager);
+  return false;
+}
 
 }  // namespace
 
@@ -40,21 +67,18 @@ napi_value fnStartDjiMicButton(napi_env env, napi_callback_info info) {
     return booleanResult(env, false);
   }
   platform::setHidDeviceMatching(manager.get(), kDjiMatching);
-  platform::registerHidInputValueCallback(manager.get(), djiInputValueCallback);
-  platform::scheduleHidManagerOnMainRunLoop(manager.get());
-
-  // Exclusive use keeps the button's volume action away from the system;
-  // another client may hold the device already, so shared use will do.
-  if (platform::openHidManager(manager.get(), platform::kHidOpenSeizeDevice) != platform::kHidSuccess &&
-      platform::openHidManager(manager.get(), platform::kHidOpenNone) != platform::kHidSuccess) {
-    platform::unscheduleHidManagerFromMainRunLoop(manager.get());
+  platform::registerHidInputValueCallback(manager.get(), onDjiValue);
+  if (!openDjiManager(manager.get())) {
     releaseMonitorCallback(gDjiTsfn);
     return booleanResult(env, false);  // the handle drops the manager
   }
 
   gDjiManager = std::move(manager);
   gDjiRunning = true;
-  gDjiButtonDown = false;
+  {
+    std::lock_guard lock(gDjiCallbackMutex);
+    gDjiButtonDown = false;
+  }
   armTeardownGuard(gDjiTeardown, env);
   return booleanResult(env, true);
 }
@@ -62,13 +86,14 @@ napi_value fnStartDjiMicButton(napi_env env, napi_callback_info info) {
 void stopDjiMicButton() {
   if (!gDjiRunning) return;
   gDjiRunning = false;
-  gDjiButtonDown = false;
   if (gDjiManager) {
     platform::unscheduleHidManagerFromMainRunLoop(gDjiManager.get());
     platform::closeHidManager(gDjiManager.get(), platform::kHidOpenNone);
     gDjiManager.reset();
   }
   disarmTeardownGuard(gDjiTeardown);
+  std::lock_guard lock(gDjiCallbackMutex);
+  gDjiButtonDown = false;
   releaseMonitorCallback(gDjiTsfn);
 }
 

@@ -1,6 +1,10 @@
 #include "triggers/js_callback.h"
 
+#include <mutex>
+#include <thread>
 #include <utility>
+
+#include "frame/export_lock.h"
 
 namespace pelmora {
 
@@ -37,13 +41,29 @@ void callJsCallback(napi_env env, napi_value jsCallback, void* /*context*/, void
   napi_call_function(env, undefined, jsCallback, 0, nullptr, nullptr);
 }
 
+// One registration of the clean-up hook. An environment's hooks may only be
+// added and removed on that environment's thread: a stop from another
+// thread leaves its arm registered but no longer the guard's, and the
+// environment frees it when it goes.
+struct TeardownArm {
+  TeardownGuard* guard;
+  napi_env env;
+  std::thread::id thread;
+};
+
 namespace {
 
 void onTeardown(void* arg) {
-  auto* guard = static_cast<TeardownGuard*>(arg);
-  // The hook is being consumed; stop must not try to remove it again.
-  guard->env = nullptr;
-  if (guard->stop) guard->stop();
+  auto* arm = static_cast<TeardownArm*>(arg);
+  {
+    std::lock_guard lock(exportLock());
+    TeardownGuard& guard = *arm->guard;
+    if (guard.arm == arm) {
+      guard.arm = nullptr;  // the hook is being consumed; stop must not remove it again
+      if (guard.stop) guard.stop();
+    }
+  }
+  delete arm;
 }
 
 }  // namespace
@@ -52,12 +72,19 @@ void armTeardownGuard(TeardownGuard& guard, napi_env env) noexcept {
   disarmTeardownGuard(guard);
   // Registered after the thread-safe function was created, so that it runs
   // before the host's own clean-up of that function (hooks run last first).
-  if (napi_add_env_cleanup_hook(env, onTeardown, &guard) == napi_ok) guard.env = env;
+  auto* arm = new TeardownArm{&guard, env, std::this_thread::get_id()};
+  if (napi_add_env_cleanup_hook(env, onTeardown, arm) == napi_ok) {
+    guard.arm = arm;
+  } else {
+    delete arm;
+  }
 }
 
 void disarmTeardownGuard(TeardownGuard& guard) noexcept {
-  if (napi_env env = std::exchange(guard.env, nullptr))
-    napi_remove_env_cleanup_hook(env, onTeardown, &guard);
+  TeardownArm* arm = std::exchange(guard.arm, nullptr);
+  if (!arm || arm->thread != std::this_thread::get_id()) return;
+  napi_remove_env_cleanup_hook(arm->env, onTeardown, arm);
+  delete arm;
 }
 
 }  // namespace pelmora

@@ -21,12 +21,13 @@ void releaseMonitorCallback(napi_threadsafe_function& tsfn) noexcept;
 // Runs on the host's JavaScript thread: calls the callback with no arguments.
 void callJsCallback(napi_env env, napi_value jsCallback, void* context, void* data);
 
-// Ties a running monitor to its environment: when the environment is torn
-// down first, the monitor's stop runs, so no callback reaches a dead
-// environment.
+// Ties a running monitor to the environment that started it: when that
+// environment is torn down first (a worker thread that ends), the monitor's
+// stop runs, so no callback reaches a dead environment.
+struct TeardownArm;
 struct TeardownGuard {
-  napi_env env = nullptr;
   void (*stop)() = nullptr;
+  TeardownArm* arm = nullptr;  // the hook of the running start, if any
 };
 void armTeardownGuard(TeardownGuard& guard, napi_env env) noexcept;
 void disarmTeardownGuard(TeardownGuard& guard) noexcept;

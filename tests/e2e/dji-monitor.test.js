@@ -111,12 +111,12 @@ test('a running monitor has an open, scheduled manager matching the receiver', (
   assert.equal(addon.isDjiMicButtonActive(), false);
   assert.equal(addon.startDjiMicButton(callback), true);
   assert.equal(addon.isDjiMicButtonActive(), true);
-  assert.deepEqual(sim.hid.manager(), { exists: true, open: true, openOptions: 1, scheduled: true });
+  assert.deepEqual(sim.hid.manager(), { exists: true, open: true, openOptions: 1, scheduled: true, devices: [{ id: receiver, options: 1 }] });
   assert.deepEqual(sim.hid.matching(), { VendorID: 11427, ProductID: 16401 });
   assert.deepEqual(hidOpens(), [{ options: 1, result: 0 }]);
   addon.stopDjiMicButton();
   assert.equal(addon.isDjiMicButtonActive(), false);
-  assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false });
+  assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false, devices: [] });
 });
 
 test('values reach the callback only inside processEvents', async () => {
@@ -145,7 +145,7 @@ test('stop without a start does nothing', () => {
   assert.equal(addon.stopDjiMicButton(), undefined);
   assert.deepEqual(sim.log.take(), []);
   assert.equal(addon.isDjiMicButtonActive(), false);
-  assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false });
+  assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false, devices: [] });
 });
 
 test('after stop nothing is reported; a restart reports the first press even if the last value was a press',
@@ -185,7 +185,7 @@ test('when exclusive use is refused the monitor opens the receiver shared and st
   sim.hid.setOpenResults({ exclusive: 0xE00002C5, shared: 0 });
   assert.equal(addon.startDjiMicButton(callback), true);
   assert.deepEqual(hidOpens(), [{ options: 1, result: 0xE00002C5 }, { options: 0, result: 0 }]);
-  assert.deepEqual(sim.hid.manager(), { exists: true, open: true, openOptions: 0, scheduled: true });
+  assert.deepEqual(sim.hid.manager(), { exists: true, open: true, openOptions: 0, scheduled: true, devices: [{ id: receiver, options: 0 }] });
   assert.equal(addon.isDjiMicButtonActive(), true);
   await feed([1, 0, 1]);
   assert.equal(calls, 2);
@@ -196,7 +196,7 @@ test('when both opens are refused: false, and nothing is left open or scheduled'
   assert.equal(addon.startDjiMicButton(callback), false);
   assert.deepEqual(hidOpens(), [{ options: 1, result: -536870203 }, { options: 0, result: -536870212 }]);
   assert.equal(addon.isDjiMicButtonActive(), false);
-  assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false });
+  assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false, devices: [] });
   assert.equal(sim.hid.post(receiver, { ...BUTTON, value: 1 }), false);
   const before = sim.clock.now();
   addon.processEvents();
@@ -211,7 +211,7 @@ test('no callback, or one the host refuses, answers false before any manager exi
   for (const args of [[], [undefined], [null], [42], ['callback'], [{}], [true]]) {
     assert.equal(addon.startDjiMicButton(...args), false, JSON.stringify(args));
     assert.equal(addon.isDjiMicButtonActive(), false);
-    assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false });
+    assert.deepEqual(sim.hid.manager(), { exists: false, open: false, openOptions: null, scheduled: false, devices: [] });
   }
   assert.deepEqual(sim.log.take(), [], 'nothing was opened');
   const before = sim.clock.now();

@@ -57,7 +57,7 @@ test('a worker terminated while its monitor runs stops the monitor with its envi
   `);
   assert.equal(r.status, 0, r.stderr);
   assert.match(r.stdout, /worker active true/);
-  assert.match(r.stdout, /main active false \{"exists":false,"enabled":false,"onRunLoop":false\}/);
+  assert.match(r.stdout, /main active false \{"exists":false,"enabled":false,"onRunLoop":false,"mask":0\}/);
 });
 
 test('microphone: node exits by itself once the monitor is stopped', () => {
@@ -118,6 +118,105 @@ test('microphone: a worker terminated while its monitor runs stops the monitor w
   `);
   assert.equal(r.status, 0, r.stderr);
   assert.match(r.stdout, /worker active true/);
-  assert.match(r.stdout, /main active false \{"exists":false,"open":false,"openOptions":null,"scheduled":false\}/);
+  assert.match(r.stdout, /main active false \{"exists":false,"open":false,"openOptions":null,"scheduled":false,"devices":\[\]\}/);
   assert.match(r.stdout, /posted false/);
+});
+
+// The window server holds every keystroke of the system until the tap
+// answers: the answer must never wait for the host's JavaScript thread.
+test('the keyboard never waits for a busy host: the tap answers from its own thread', () => {
+  const r = run(`
+    let calls = 0;
+    addon.start(() => { calls++; });
+    sim.keyboard.postAsync([ev.fnDown(), ev.fnUp(), ev.keyDown(0), ev.keyUp(0)]);
+    const until = Date.now() + 5000;
+    while (sim.keyboard.pending() > 0 && Date.now() < until) {}  // busy: no processEvents, no turn
+    const results = sim.keyboard.results();
+    console.log(JSON.stringify(results.map((e) => [e.verdict, e.timedOut, e.waitedMs < 1000])));
+    setImmediate(() => { console.log('calls', calls); addon.stop(); });
+  `);
+  assert.equal(r.status, 0, r.stderr);
+  assert.equal(r.stdout, '[["swallow",false,true],["swallow",false,true],["pass",false,true],["pass",false,true]]\ncalls 1\n');
+});
+
+test('an export that runs long holds nobody’s keystrokes', () => {
+  const r = run(`
+    const { standInOsascript } = require(${JSON.stringify(path.join(__dirname, 'terminal.js'))});
+    const osa = standInOsascript('sleep 0.6; exit 1');
+    sim.tools.setPath('osascript', osa.file);
+    sim.apps.add({ pid: 500, bundleID: 'com.apple.Terminal', name: 'Terminal', active: true,
+      windows: [{ id: 1, role: 'AXWindow', children: [{ id: 2, role: 'AXTextArea', value: '', valueSettable: true }] }],
+      focusedElement: 2 });
+    sim.apps.setFrontmost(500);
+    sim.keyboard.setTapTimeout(0.25);
+    addon.start(() => {});
+    sim.keyboard.postAsync([ev.fnDown(), ev.fnUp(), ev.keyDown(0), ev.keyUp(0)]);
+    const started = Date.now();
+    const verdict = JSON.parse(addon.insertTextIntoFocusedElement('ls'));
+    console.log('export held the thread', Date.now() - started >= 500, verdict.reason);
+    while (sim.keyboard.pending() > 0) {}
+    console.log(JSON.stringify(sim.keyboard.results().map((e) => [e.verdict, e.timedOut])));
+    osa.remove();
+    addon.stop();
+  `);
+  assert.equal(r.status, 0, r.stderr);
+  assert.equal(r.stdout, 'export held the thread true tty_write_failed\n' +
+    '[["swallow",false],["swallow",false],["pass",false],["pass",false]]\n');
+});
+
+// A Node-API module is context-aware: worker threads load the same addon and
+// share its one captured target, learned set and monitors.
+test('two JavaScript threads calling the exports at once take turns', () => {
+  const r = run(`
+    const { Worker } = require('node:worker_threads');
+    sim.apps.add({ pid: 600, bundleID: 'com.example.notes', name: 'Notes', active: true,
+      windows: [{ id: 1, role: 'AXWindow', children: [{ id: 2, role: 'AXTextArea', value: 'x', valueSettable: true,
+        selectedRange: { location: 0, length: 0 } }] }],
+      focusedElement: 2 });
+    sim.apps.setFrontmost(600);
+    const loop = (calls) => \`
+      const answers = [];
+      const until = Date.now() + 1000;
+      while (Date.now() < until) { \${calls} }
+      for (const a of answers) JSON.parse(a);
+    \`;
+    const w = new Worker(\`
+      const { addon } = require(${JSON.stringify(helpers)});
+      \${loop("answers.push(addon.readCapturedFocusedElementText(), addon.getFocusedElementInfo(), addon.insertTextIntoFocusedElement('w'));")}
+      require('node:worker_threads').parentPort.postMessage(answers.length);
+    \`, { eval: true });
+    let worker = 0;
+    w.on('message', (n) => { worker = n; });
+    w.on('online', () => eval(loop("answers.push(addon.getFocusedElementInfo(), addon.insertTextIntoFocusedElement('m'));")));
+    // Unserialized, the two threads tear references from each other: the
+    // captured target's element would not be the one reference left.
+    w.on('exit', (code) => console.log('worker', code, worker > 0, 'references', sim.ax.liveHandles()));
+  `);
+  assert.equal(r.status, 0, r.stderr);
+  assert.equal(r.stdout, 'worker 0 true references 1\n');
+});
+
+test('a monitor a worker started but another thread stopped is not stopped again when the worker ends', () => {
+  const r = run(`
+    const { Worker } = require('node:worker_threads');
+    const w = new Worker(\`
+      const { addon } = require(${JSON.stringify(helpers)});
+      addon.start(() => {});
+      addon.startDjiMicButton(() => {});
+      require('node:worker_threads').parentPort.postMessage('started');
+    \`, { eval: true });
+    w.on('message', () => {
+      addon.stop();
+      addon.stopDjiMicButton();
+      console.log('restarted', addon.start(() => {}), addon.startDjiMicButton(() => {}));
+      w.terminate();
+    });
+    w.on('exit', () => {
+      console.log('still active', addon.isActive(), addon.isDjiMicButtonActive());
+      addon.stop();
+      addon.stopDjiMicButton();
+    });
+  `);
+  assert.equal(r.status, 0, r.stderr);
+  assert.equal(r.stdout, 'restarted true true\nstill active true true\n');
 });

@@ -54,7 +54,7 @@ test('10,000 start/stop cycles of each monitor and of both together', async () =
     addon.stopDjiMicButton();
     addon.stop();
   });
-  assert.deepEqual(sim.keyboard.tap(), { exists: false, enabled: false, onRunLoop: false });
+  assert.deepEqual(sim.keyboard.tap(), { exists: false, enabled: false, onRunLoop: false, mask: 0 });
   assert.equal(sim.hid.manager().exists, false);
   assertGrowth(before, 32);
 });

@@ -98,27 +98,49 @@ TEST_F(SimHid, ClosingUnschedulingOrDroppingLosesQueuedValues) {
   EXPECT_TRUE(gHeard.empty());
 }
 
-TEST_F(SimHid, OpenResultsAreLoggedAndOnlySuccessOpens) {
+// IOHIDManagerOpen marks the manager open before opening its devices, stays
+// marked open when a device refuses, and then answers success doing nothing;
+// only a close makes the next open mean anything.
+TEST_F(SimHid, OpeningFollowsIOKit) {
   sim::world().hid.exclusiveResult = 0xE00002C5;  // the unsigned spelling
-  sim::world().hid.sharedResult = -536870212;
   auto manager = platform::createHidManager();
+  platform::setHidDeviceMatching(manager.get(), kMatching);
+  platform::scheduleHidManagerOnMainRunLoop(manager.get());
   EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenSeizeDevice), -536870203);
-  EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), -536870212);
-  EXPECT_FALSE(sim::hidManagerState().open);
-  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), static_cast<int32_t>(0xE00002CD)) << "not open";
+  auto state = sim::hidManagerState();
+  EXPECT_TRUE(state.open) << "marked open although its device refused";
+  EXPECT_TRUE(state.devices.empty());
+  EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), 0) << "a no-op that answers success";
+  EXPECT_TRUE(sim::hidManagerState().devices.empty());
+  EXPECT_EQ(sim::hidManagerState().openOptions, 1u);
   auto log = sim::takeLog();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].op, "hidOpen");
   EXPECT_EQ(log[0].fields["options"], sim::Value(1));
   EXPECT_EQ(log[0].fields["result"], sim::Value(0xE00002C5u));
-  EXPECT_EQ(log[1].fields["options"], sim::Value(0));
+  EXPECT_EQ(log[1].fields["result"], sim::Value(0));
 
-  sim::world().hid.sharedResult = 0;
+  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), 0);
+  state = sim::hidManagerState();
+  EXPECT_FALSE(state.open);
+  EXPECT_FALSE(state.scheduled) << "a close takes the manager off its run loop";
+  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), 0) << "closing a closed manager is no error";
+
   EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), 0);
-  auto state = sim::hidManagerState();
-  EXPECT_TRUE(state.exists);
-  EXPECT_TRUE(state.open);
-  EXPECT_EQ(state.openOptions, 0u);
+  EXPECT_EQ(sim::hidManagerState().devices, (std::vector<std::pair<int, uint32_t>>{{device, 0}}));
+  const int later = sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(1)}, {"ProductID", PrefValue::ofInteger(2)}}});
+  sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(9)}}});
+  EXPECT_EQ(sim::hidManagerState().devices, (std::vector<std::pair<int, uint32_t>>{{device, 0}, {later, 0}}))
+      << "a matching device that appears while open is opened with the manager's options";
+}
+
+TEST_F(SimHid, NoDeviceNoRefusal) {
+  sim::world().hid.devices.clear();
+  sim::world().hid.exclusiveResult = 0xE00002C5;
+  auto manager = platform::createHidManager();
+  EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenSeizeDevice), 0);
+  sim::addHidDevice({});
+  EXPECT_TRUE(sim::hidManagerState().devices.empty()) << "the late device refused the seize";
 }
 
 TEST_F(SimHid, ResetForgetsDevicesAndResultsButNotManagers) {

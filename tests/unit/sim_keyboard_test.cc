@@ -3,6 +3,9 @@
 // until re-enabled, and events never vanish.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -28,22 +31,23 @@ class SimKeyboard : public ::testing::Test {
     gAnswer = TapVerdict::pass;
   }
   void install(uint64_t mask = 0x5C00) {
-    tap = platform::createKeyboardEventTap(mask, recordingTap);
+    tap = platform::createKeyboardEventTap(mask, recordingTap).tap;
     ASSERT_TRUE(tap);
     source = platform::createEventTapRunLoopSource(tap.get());
-    platform::addSourceToMainRunLoop(source.get());
+    platform::addSourceToRunLoop(main.get(), source.get());
   }
   void TearDown() override {
-    if (source) platform::removeSourceFromMainRunLoop(source.get());
+    if (source) platform::removeSourceFromRunLoop(main.get(), source.get());
     if (tap) platform::invalidateEventTap(tap.get());
   }
+  platform::RunLoop main = platform::mainRunLoop();
   platform::EventTap tap;
   platform::RunLoopSource source;
 };
 
 TEST_F(SimKeyboard, RefusedTapIsEmptyAndLogged) {
   sim::world().keyboard.allowTap = false;
-  EXPECT_FALSE(platform::createKeyboardEventTap(0x5C00, recordingTap));
+  EXPECT_FALSE(platform::createKeyboardEventTap(0x5C00, recordingTap).tap);
   auto log = sim::takeLog();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].op, "tapCreate");
@@ -97,7 +101,7 @@ TEST_F(SimKeyboard, DisabledNotificationLeavesTheTapOffUntilReenabled) {
 TEST_F(SimKeyboard, RemovingTheSourceReleasesQueuedEvents) {
   install();
   sim::postKeyEvent({12, 0x800000, 63});
-  platform::removeSourceFromMainRunLoop(source.get());
+  platform::removeSourceFromRunLoop(main.get(), source.get());
   auto results = sim::takeKeyResults();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_FALSE(results[0].sawTap);
@@ -115,6 +119,64 @@ TEST_F(SimKeyboard, RunLoopAdvancesTheClockAndSleepsAreLogged) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].op, "sleep");
   EXPECT_DOUBLE_EQ(log[0].t, start + 0.001);
+}
+
+TEST_F(SimKeyboard, TheSystemClearsWhatTheProcessMayNotSee) {
+  sim::world().keyboard.allowedTypes = (1u << 12) | (1u << 14);
+  auto created = platform::createKeyboardEventTap(0x5C00, recordingTap);
+  ASSERT_TRUE(created.tap);
+  EXPECT_EQ(created.mask, (1u << 12) | (1u << 14));
+  EXPECT_EQ(sim::tapState().mask, created.mask);
+  source = platform::createEventTapRunLoopSource(created.tap.get());
+  platform::addSourceToRunLoop(main.get(), source.get());
+  sim::postKeyEvent({10, 0, 4});
+  EXPECT_FALSE(sim::takeKeyResults().at(0).sawTap) << "a key press it may not see goes straight on";
+  tap = std::move(created.tap);
+  EXPECT_FALSE(platform::createKeyboardEventTap(1u << 10, recordingTap).tap) << "nothing left: refused";
+}
+
+// The window server waits for a tap on the main run loop only as long as the
+// tap timeout: a host that does not turn that loop gets its tap disabled.
+TEST_F(SimKeyboard, AServerThatGivesUpDisablesTheTapAndSaysSo) {
+  install();
+  sim::world().keyboard.tapTimeout = 0.05;
+  sim::postKeyEventsAsync({{12, 0x800000, 63}});
+  while (sim::pendingAsyncKeyEvents() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  auto results = sim::takeKeyResults();
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].timedOut);
+  EXPECT_FALSE(results[0].swallowed);
+  EXPECT_GE(results[0].waitedMs, 50);
+  EXPECT_FALSE(sim::tapState().enabled);
+  platform::runCurrentRunLoop(0.001);
+  EXPECT_EQ(gSeen, std::vector<uint32_t>{0xFFFFFFFE}) << "the withdrawn event never arrives; the notice does";
+}
+
+TEST_F(SimKeyboard, ATapOnItsOwnThreadDecidesAtOnce) {
+  tap = platform::createKeyboardEventTap(0x5C00, recordingTap).tap;
+  source = platform::createEventTapRunLoopSource(tap.get());
+  platform::RunLoop loop;
+  std::atomic<bool> ready = false;
+  std::thread thread([&] {
+    platform::RunLoop own = platform::currentRunLoop();
+    platform::addSourceToRunLoop(own.get(), source.get());
+    loop = own.share();
+    ready = true;
+    platform::stopRunLoop(own.get());
+    platform::runRunLoopUntilStopped();  // a stop asked before the run is not lost
+    platform::runRunLoopUntilStopped();
+    platform::removeSourceFromRunLoop(own.get(), source.get());
+  });
+  while (!ready) std::this_thread::yield();
+  gAnswer = TapVerdict::swallow;
+  sim::postKeyEvent({12, 0x800000, 63});
+  auto results = sim::takeKeyResults();
+  ASSERT_EQ(results.size(), 1u) << "post waited for the verdict";
+  EXPECT_TRUE(results[0].swallowed);
+  platform::stopRunLoop(loop.get());
+  thread.join();
+  EXPECT_FALSE(sim::tapState().onRunLoop);
+  source.reset();
 }
 
 TEST_F(SimKeyboard, ResetKeepsWhatTheAddonHolds) {

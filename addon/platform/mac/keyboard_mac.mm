@@ -1,6 +1,10 @@
 // The keyboard event tap over CoreGraphics, and the run loops it lives on.
 #include <CoreFoundation/CoreFoundation.h>
 #include <CoreGraphics/CoreGraphics.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -11,6 +15,7 @@ CFMachPortRef asPort(EventTapObject* tap) { return reinterpret_cast<CFMachPortRe
 CFRunLoopSourceRef asSource(RunLoopSourceObject* source) {
   return reinterpret_cast<CFRunLoopSourceRef>(source);
 }
+CFRunLoopRef asLoop(RunLoopObject* loop) { return reinterpret_cast<CFRunLoopRef>(loop); }
 CGEventRef asEvent(KeyEventRef event) {
   return reinterpret_cast<CGEventRef>(const_cast<KeyEventObject*>(event));
 }
@@ -23,14 +28,47 @@ CGEventRef tapTrampoline(CGEventTapProxy, CGEventType type, CGEventRef event, vo
   return verdict == TapVerdict::pass ? event : nullptr;
 }
 
+// The system's list of installed taps. Listing also resets the taps'
+// latency figures, which nothing here reads.
+std::vector<CGEventTapInformation> installedTaps() {
+  uint32_t count = 0;
+  if (CGGetEventTapList(0, nullptr, &count) != kCGErrorSuccess) return {};
+  std::vector<CGEventTapInformation> list(count + 16);  // room for taps added meanwhile
+  if (CGGetEventTapList(static_cast<uint32_t>(list.size()), list.data(), &count) != kCGErrorSuccess) return {};
+  list.resize(std::min<size_t>(count, list.size()));
+  return list;
+}
+
+bool isOurs(const CGEventTapInformation& info) {
+  return info.tappingProcess == getpid() && info.tapPoint == kCGHIDEventTap &&
+         info.options == kCGEventTapOptionDefault && info.processBeingTapped == 0;
+}
+
 }  // namespace
 
-EventTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept {
+KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept {
   if (callback == nullptr) return {};
+  std::vector<uint32_t> before;
+  for (const auto& info : installedTaps())
+    if (isOurs(info)) before.push_back(info.eventTapID);
+
   CFMachPortRef port =
       CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                        static_cast<CGEventMask>(mask), tapTrampoline, reinterpret_cast<void*>(callback));
-  return EventTap::adopt(reinterpret_cast<EventTapObject*>(port));
+  if (!port) return {};
+
+  // The port does not say which entry of the list it is: the new entries of
+  // this process are. Another thread of the host creating a tap at the same
+  // moment adds one more; every new entry must then see the types. None
+  // found: take it that the tap sees nothing, the safe side.
+  uint64_t received = mask;
+  bool found = false;
+  for (const auto& info : installedTaps()) {
+    if (!isOurs(info) || std::find(before.begin(), before.end(), info.eventTapID) != before.end()) continue;
+    received &= info.eventsOfInterest;
+    found = true;
+  }
+  return {EventTap::adopt(reinterpret_cast<EventTapObject*>(port)), found ? received : 0};
 }
 
 void setEventTapEnabled(EventTapObject* tap, bool enabled) noexcept {
@@ -47,12 +85,31 @@ RunLoopSource createEventTapRunLoopSource(EventTapObject* tap) noexcept {
   return RunLoopSource::adopt(reinterpret_cast<RunLoopSourceObject*>(source));
 }
 
-void addSourceToMainRunLoop(RunLoopSourceObject* source) noexcept {
-  if (source) CFRunLoopAddSource(CFRunLoopGetMain(), asSource(source), kCFRunLoopCommonModes);
+RunLoop mainRunLoop() noexcept { return RunLoop::retain(reinterpret_cast<RunLoopObject*>(CFRunLoopGetMain())); }
+
+RunLoop currentRunLoop() noexcept {
+  return RunLoop::retain(reinterpret_cast<RunLoopObject*>(CFRunLoopGetCurrent()));
 }
 
-void removeSourceFromMainRunLoop(RunLoopSourceObject* source) noexcept {
-  if (source) CFRunLoopRemoveSource(CFRunLoopGetMain(), asSource(source), kCFRunLoopCommonModes);
+void addSourceToRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept {
+  if (loop && source) CFRunLoopAddSource(asLoop(loop), asSource(source), kCFRunLoopCommonModes);
+}
+
+void removeSourceFromRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept {
+  if (loop && source) CFRunLoopRemoveSource(asLoop(loop), asSource(source), kCFRunLoopCommonModes);
+}
+
+// CFRunLoopRun returns when the loop is stopped or has no source left.
+void runRunLoopUntilStopped() noexcept { CFRunLoopRun(); }
+
+// CFRunLoopStop only ends a run in progress and is lost before one starts;
+// a block waits on the loop until it runs, so the stop always lands.
+void stopRunLoop(RunLoopObject* loop) noexcept {
+  if (!loop) return;
+  CFRunLoopPerformBlock(asLoop(loop), kCFRunLoopCommonModes, ^{
+    CFRunLoopStop(CFRunLoopGetCurrent());
+  });
+  CFRunLoopWakeUp(asLoop(loop));
 }
 
 uint64_t keyEventFlags(KeyEventRef event) noexcept { return CGEventGetFlags(asEvent(event)); }

@@ -1,5 +1,9 @@
 #include "platform/sim/control.h"
 
+#include <mutex>
+
+#include "frame/export_lock.h"
+
 #include <cmath>
 #include <span>
 
@@ -15,13 +19,13 @@ Value resetWorld(const std::vector<Value>&) {
   return {};
 }
 
-Value clockNow(const std::vector<Value>&) { return world().clock; }
+Value clockNow(const std::vector<Value>&) { return world().clock.load(); }
 
 Value clockAdvance(const std::vector<Value>& args) {
   double seconds = requireNumber(arg(args, 0), "seconds");
   if (seconds < 0) throw ControlError{"the clock only moves forward"};
   advanceClock(seconds);
-  return world().clock;
+  return world().clock.load();
 }
 
 Value logTake(const std::vector<Value>&) {
@@ -53,6 +57,9 @@ napi_value callControl(napi_env env, napi_callback_info info) {
   std::vector<Value> args;
   for (size_t i = 0; i < argc && i < 8; ++i) args.push_back(fromJs(env, argv[i]));
   auto function = reinterpret_cast<ControlFunction>(data);
+  // The simulated world is shared like the addon's own state, and taken in
+  // turns the same way.
+  std::lock_guard lock(pelmora::exportLock());
   try {
     return toJs(env, function(args));
   } catch (const ControlError& error) {

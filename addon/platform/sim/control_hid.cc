@@ -66,10 +66,13 @@ Value hidPost(const std::vector<Value>& args) {
 
 Value hidManager(const std::vector<Value>&) {
   HidManagerState s = hidManagerState();
+  Value devices = Value::array();
+  for (const auto& [id, options] : s.devices) devices.push(Value::object({{"id", id}, {"options", options}}));
   return Value::object({{"exists", s.exists},
                         {"open", s.open},
                         {"openOptions", s.openOptions ? Value(*s.openOptions) : Value::null()},
-                        {"scheduled", s.scheduled}});
+                        {"scheduled", s.scheduled},
+                        {"devices", std::move(devices)}});
 }
 
 Value hidMatching(const std::vector<Value>&) {

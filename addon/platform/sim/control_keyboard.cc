@@ -7,8 +7,26 @@
 namespace sim {
 namespace {
 
+// allowTap(true | false | {types: [..]}): with types, the tap is created
+// but the system lets it see only those event types.
 Value keyboardAllowTap(const std::vector<Value>& args) {
-  world().keyboard.allowTap = requireBool(arg(args, 0), "allowTap");
+  const Value& v = arg(args, 0);
+  auto& kb = world().keyboard;
+  if (v.isObject()) {
+    const Value& types = v["types"];
+    if (!types.isArray()) throw ControlError{"allowTap({types: [event types]})"};
+    uint64_t allowed = 0;
+    for (const auto& t : types.items) {
+      const double type = requireNumber(t, "types[]");
+      if (type < 0 || type > 63 || type != std::floor(type)) throw ControlError{"an allowed type is an event type from 0 to 63"};
+      allowed |= uint64_t{1} << static_cast<int>(type);
+    }
+    kb.allowTap = true;
+    kb.allowedTypes = allowed;
+  } else {
+    kb.allowTap = requireBool(v, "allowTap");
+    kb.allowedTypes = ~uint64_t{0};
+  }
   return {};
 }
 
@@ -27,16 +45,34 @@ KeyEvent keyEventFrom(const Value& v) {
   return e;
 }
 
-Value keyboardPost(const std::vector<Value>& args) {
-  const Value& events = arg(args, 0);
-  if (events.isArray()) {
-    std::vector<KeyEvent> parsed;
-    parsed.reserve(events.items.size());
-    for (const auto& item : events.items) parsed.push_back(keyEventFrom(item));  // all or nothing
-    for (const auto& e : parsed) postKeyEvent(e);
-  } else {
-    postKeyEvent(keyEventFrom(events));
+// One event or a list of them, parsed all or nothing.
+std::vector<KeyEvent> keyEventsFrom(const Value& events) {
+  std::vector<KeyEvent> parsed;
+  if (!events.isArray()) {
+    parsed.push_back(keyEventFrom(events));
+    return parsed;
   }
+  parsed.reserve(events.items.size());
+  for (const auto& item : events.items) parsed.push_back(keyEventFrom(item));
+  return parsed;
+}
+
+Value keyboardPost(const std::vector<Value>& args) {
+  for (const auto& e : keyEventsFrom(arg(args, 0))) postKeyEvent(e);
+  return {};
+}
+
+Value keyboardPostAsync(const std::vector<Value>& args) {
+  postKeyEventsAsync(keyEventsFrom(arg(args, 0)));
+  return {};
+}
+
+Value keyboardPending(const std::vector<Value>&) { return static_cast<double>(pendingAsyncKeyEvents()); }
+
+Value keyboardSetTapTimeout(const std::vector<Value>& args) {
+  const double seconds = requireNumber(arg(args, 0), "seconds");
+  if (!(seconds >= 0) || seconds > 3600) throw ControlError{"the tap timeout is from 0 to 3600 seconds"};
+  world().keyboard.tapTimeout = seconds;
   return {};
 }
 
@@ -48,6 +84,10 @@ Value keyboardResults(const std::vector<Value>&) {
                                 {"keyCode", r.event.keyCode},
                                 {"verdict", r.swallowed ? "swallow" : "pass"}});
     if (!r.sawTap) item.set("tap", false);
+    if (r.async) {
+      item.set("waitedMs", r.waitedMs);
+      item.set("timedOut", r.timedOut);
+    }
     list.push(std::move(item));
   }
   return list;
@@ -55,12 +95,18 @@ Value keyboardResults(const std::vector<Value>&) {
 
 Value keyboardTap(const std::vector<Value>&) {
   TapState s = tapState();
-  return Value::object({{"exists", s.exists}, {"enabled", s.enabled}, {"onRunLoop", s.onRunLoop}});
+  return Value::object({{"exists", s.exists},
+                        {"enabled", s.enabled},
+                        {"onRunLoop", s.onRunLoop},
+                        {"mask", static_cast<double>(s.mask)}});
 }
 
 constexpr ControlEntry kKeyboardControl[] = {
     {"keyboard.allowTap", keyboardAllowTap},
     {"keyboard.post", keyboardPost},
+    {"keyboard.postAsync", keyboardPostAsync},
+    {"keyboard.pending", keyboardPending},
+    {"keyboard.setTapTimeout", keyboardSetTapTimeout},
     {"keyboard.results", keyboardResults},
     {"keyboard.tap", keyboardTap},
 };

@@ -1,8 +1,15 @@
 // Simulated HID manager.
 //
-// As on the real system, a manager hears a device only when it is open,
-// scheduled on the run loop that runs and matches the device, and values
-// that nobody hears are gone: they do not wait for a later manager.
+// As on the real system, a manager hears a device only when it holds that
+// device open and is scheduled on the run loop that runs, and values that
+// nobody hears are gone: they do not wait for a later manager.
+//
+// Opening follows IOKit's IOHIDManagerOpen: the manager is marked open before
+// its devices are opened, stays marked open when a device refuses (answering
+// that refusal), and while marked open a further open does nothing and
+// answers success. Closing marks it closed, closes its devices and takes it
+// off its run loop. A device that appears while the manager is open is opened
+// with the manager's options.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -18,8 +25,9 @@ struct HidManagerObject : sim::Object {
   std::optional<std::vector<std::pair<std::string, int64_t>>> matching;  // unset: every device
   HidInputValueCallback callback = nullptr;
   bool scheduled = false;
-  bool open = false;
+  bool open = false;  // marked open, whatever its devices answered
   uint32_t openOptions = 0;
+  std::vector<std::pair<int, uint32_t>> devices;  // (device id, options) it really holds open
 };
 
 }  // namespace platform
@@ -27,7 +35,7 @@ struct HidManagerObject : sim::Object {
 namespace sim {
 namespace {
 
-constexpr int32_t kIOReturnNotOpen = static_cast<int32_t>(0xE00002CD);
+constexpr int32_t kIOReturnBadArgument = static_cast<int32_t>(0xE00002C2);
 
 // Managers that exist, oldest first; the objects remove themselves when freed.
 std::vector<platform::HidManagerObject*>& liveManagers() {
@@ -54,13 +62,15 @@ bool matches(const platform::HidManagerObject& manager, const platform::HidDevic
   return true;
 }
 
+bool holdsOpen(const platform::HidManagerObject& manager, int deviceId) {
+  return std::any_of(manager.devices.begin(), manager.devices.end(),
+                     [deviceId](const auto& d) { return d.first == deviceId; });
+}
+
 std::vector<platform::HidManagerObject*> receivers(int deviceId) {
   std::vector<platform::HidManagerObject*> list;
-  auto& devices = world().hid.devices;
-  auto device = devices.find(deviceId);
-  if (device == devices.end()) return list;
   for (auto* manager : liveManagers())
-    if (manager->open && manager->scheduled && manager->callback && matches(*manager, device->second))
+    if (manager->open && manager->scheduled && manager->callback && holdsOpen(*manager, deviceId))
       list.push_back(manager);
   return list;
 }
@@ -79,6 +89,15 @@ int32_t asIOReturn(double given) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(given)));
 }
 
+// IOHIDDeviceOpen of one device with the manager's options: what the world
+// says an open of that kind answers, in the spelling it was given.
+double openDevice(platform::HidManagerObject& manager, int deviceId) {
+  const auto& hid = world().hid;
+  const double given = (manager.openOptions & platform::kHidOpenSeizeDevice) ? hid.exclusiveResult : hid.sharedResult;
+  if (asIOReturn(given) == platform::kHidSuccess) manager.devices.emplace_back(deviceId, manager.openOptions);
+  return given;
+}
+
 }  // namespace
 
 void resetHid() {
@@ -93,7 +112,9 @@ void resetHid() {
 int addHidDevice(platform::HidDeviceObject device) {
   auto& hid = world().hid;
   const int id = hid.nextDeviceId++;
-  hid.devices.emplace(id, std::move(device));
+  const auto& added = hid.devices.emplace(id, std::move(device)).first->second;
+  for (auto* manager : liveManagers())
+    if (manager->open && matches(*manager, added)) openDevice(*manager, id);
   return id;
 }
 
@@ -112,6 +133,7 @@ HidManagerState hidManagerState() {
   if (manager->open) state.openOptions = manager->openOptions;
   state.scheduled = manager->scheduled;
   state.matching = manager->matching;
+  state.devices = manager->devices;
   return state;
 }
 
@@ -142,6 +164,7 @@ HidManagerObject::~HidManagerObject() {
   // A released manager closes its devices and leaves its run loop.
   if (open || scheduled) {
     open = scheduled = false;
+    devices.clear();
     sim::dropUnheardInputs();
   }
 }
@@ -173,20 +196,30 @@ void unscheduleHidManagerFromMainRunLoop(HidManagerObject* manager) noexcept {
 }
 
 int32_t openHidManager(HidManagerObject* manager, uint32_t options) noexcept {
-  auto& hid = sim::world().hid;
-  const double given = (options & kHidOpenSeizeDevice) ? hid.exclusiveResult : hid.sharedResult;
-  sim::log("hidOpen", sim::Value::object({{"options", options}, {"result", given}}));
-  const int32_t result = sim::asIOReturn(given);
-  if (manager && result == kHidSuccess) {
+  double result = kHidSuccess;
+  if (!manager) {
+    result = sim::kIOReturnBadArgument;
+  } else if (!manager->open) {
     manager->open = true;
     manager->openOptions = options;
+    // The first refusal among the devices is the answer; the others still open.
+    for (const auto& [id, device] : sim::world().hid.devices) {
+      if (!sim::matches(*manager, device) || sim::holdsOpen(*manager, id)) continue;
+      const double opened = sim::openDevice(*manager, id);
+      if (sim::asIOReturn(result) == kHidSuccess) result = opened;
+    }
   }
-  return result;
+  sim::log("hidOpen", sim::Value::object({{"options", options}, {"result", result}}));
+  return sim::asIOReturn(result);
 }
 
 int32_t closeHidManager(HidManagerObject* manager, uint32_t) noexcept {
-  if (!manager || !manager->open) return sim::kIOReturnNotOpen;
-  manager->open = false;
+  if (!manager) return sim::kIOReturnBadArgument;
+  manager->scheduled = false;
+  if (manager->open) {
+    manager->open = false;
+    manager->devices.clear();
+  }
   sim::dropUnheardInputs();
   return kHidSuccess;
 }

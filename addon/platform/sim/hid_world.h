@@ -44,13 +44,14 @@ struct HidManagerState {
   std::optional<uint32_t> openOptions;  // while open
   bool scheduled = false;
   std::optional<std::vector<std::pair<std::string, int64_t>>> matching;  // when set
+  std::vector<std::pair<int, uint32_t>> devices;  // (id, options) held open
 };
 
 struct HidWorld {
   std::map<int, platform::HidDeviceObject> devices;  // by id; nodes never move
   int nextDeviceId = 1;
-  // What the two opens answer, as given (IOReturn codes, possibly written
-  // as unsigned 32-bit numbers).
+  // What opening a device answers, for exclusive and for shared use, as given
+  // (IOReturn codes, possibly written as unsigned 32-bit numbers).
   double exclusiveResult = 0;
   double sharedResult = 0;
   std::deque<HidInput> queue;

@@ -1,32 +1,81 @@
-// Simulated keyboard event tap and main run loop.
+// Simulated keyboard event taps, run loops and the window server between them.
 //
-// Like the real system, a tap sees an event only when it is enabled, its
-// source is on the run loop and the run loop runs; a tap that the system
-// disables (timeout or user input) is told so through the two notification
-// types and stays disabled until its owner enables it again.
+// As on the real system:
+// - a tap sees an event only while it is enabled and its source is on a run
+//   loop, and only when that run loop runs: the main run loop during
+//   runCurrentRunLoop on the main thread, a thread's own run loop as soon as
+//   that thread is free;
+// - the window server holds each event until the taps that receive it have
+//   answered, and waits for an answer only so long: an event not decided in
+//   time goes on, and the tap is disabled by timeout, which it learns through
+//   the notification type when its run loop next runs;
+// - a tap the system disabled stays disabled until its owner enables it;
+// - the system clears from a tap's mask the types the process may not see,
+//   and refuses the tap when nothing is left.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/sim/world.h"
+
+namespace sim {
+
+// What became of one event at one tap, filled in by the tap's run loop.
+struct Decision {
+  bool done = false;
+  bool swallowed = false;
+  bool sawTap = true;
+};
+
+// An event handed to a run loop: for one tap (with a decision someone waits
+// for, or none for the server's own notifications), or, with no tap, for the
+// whole chain of taps that receive it, queued by a synchronous post.
+struct TapRequest {
+  KeyEvent event;
+  platform::EventTapObject* tap = nullptr;  // retained while queued
+  std::shared_ptr<Decision> decision;
+};
+
+}  // namespace sim
 
 namespace platform {
 
 struct EventTapObject : sim::Object {
   EventTapObject(uint64_t m, TapCallback cb) : Object(Kind::eventTap), mask(m), callback(cb) {}
   ~EventTapObject() override;
-  uint64_t mask;
-  TapCallback callback;
+  const uint64_t mask;  // what the tap really receives
+  const TapCallback callback;
   bool enabled = false;
   bool valid = true;
 };
+
+struct RunLoopObject;
 
 struct RunLoopSourceObject : sim::Object {
   explicit RunLoopSourceObject(EventTapObject* t) : Object(Kind::runLoopSource), tap(t) {
     sim::retain(tap);  // as on macOS, the source keeps its port alive
   }
-  ~RunLoopSourceObject() override { sim::release(tap); }
-  EventTapObject* tap;
+  ~RunLoopSourceObject() override;
+  EventTapObject* const tap;
+  RunLoopObject* loop = nullptr;  // the run loop it is on, which retains it
+};
+
+struct RunLoopObject : sim::Object {
+  explicit RunLoopObject(bool main) : Object(Kind::runLoop), isMain(main) {}
+  ~RunLoopObject() override;
+  const bool isMain;
+  std::vector<RunLoopSourceObject*> sources;  // retained
+  std::deque<sim::TapRequest> inbox;
+  bool stopAsked = false;
 };
 
 }  // namespace platform
@@ -34,118 +83,346 @@ struct RunLoopSourceObject : sim::Object {
 namespace sim {
 namespace {
 
+using platform::EventTapObject;
+using platform::RunLoopObject;
+using platform::RunLoopSourceObject;
+using SteadyClock = std::chrono::steady_clock;
+
 constexpr uint32_t kTapDisabledByTimeout = 0xFFFFFFFE;
 constexpr uint32_t kTapDisabledByUserInput = 0xFFFFFFFF;
 
-// Taps that exist, oldest first; the objects remove themselves when freed.
-std::vector<platform::EventTapObject*>& liveTaps() {
-  static auto& taps = *new std::vector<platform::EventTapObject*>();  // immortal: see world()
-  return taps;
+// Everything below is touched by the addon's calling threads, the tap's own
+// thread and the window server's thread. Recursive, because releasing an
+// object under the lock may free it, and its destructor takes the lock too.
+// Waits always hold it exactly once.
+std::recursive_mutex& keyboardMutex() {
+  static auto& m = *new std::recursive_mutex();  // immortal: see world()
+  return m;
+}
+using Lock = std::unique_lock<std::recursive_mutex>;
+
+// Signalled whenever a decision is made or a run loop has work.
+std::condition_variable_any& keyboardChanged() {
+  static auto& cv = *new std::condition_variable_any();
+  return cv;
 }
 
-// The main run loop's sources, each retained while it is on the loop. The run
-// loop belongs to the system, not to the world's configuration, so a world
-// reset leaves it alone.
-std::vector<platform::RunLoopSourceObject*>& mainRunLoop() {
-  static auto& sources = *new std::vector<platform::RunLoopSourceObject*>();  // immortal: see world()
-  return sources;
+struct KeyboardState {
+  std::vector<EventTapObject*> taps;          // live taps, oldest first (not retained)
+  std::vector<RunLoopSourceObject*> sources;  // live sources (not retained)
+  std::vector<KeyResult> results;
+  std::deque<KeyEvent> asyncQueue;  // postKeyEventsAsync events the server has not taken yet
+  size_t asyncPending = 0;          // ... plus the one it is deciding
+  bool serverStarted = false;
+};
+
+KeyboardState& state() {
+  static auto& s = *new KeyboardState();  // immortal: see world()
+  return s;
 }
+
+// The main run loop belongs to the system, not to the world's configuration,
+// so a world reset leaves it alone.
+RunLoopObject* mainLoop() {
+  static auto* loop = new RunLoopObject(true);  // immortal: its first reference is never given up
+  return loop;
+}
+
+bool isMainThread() { return syscall(SYS_gettid) == getpid(); }
+
+// The loop the calling thread is running right now (inside runCurrentRunLoop
+// or runRunLoopUntilStopped): a request for it is handled in place.
+thread_local RunLoopObject* tRunning = nullptr;
 
 bool isDisabledNotification(uint32_t type) {
   return type == kTapDisabledByTimeout || type == kTapDisabledByUserInput;
 }
 
-bool wants(const platform::EventTapObject& tap, uint32_t type) {
+bool wants(const EventTapObject& tap, uint32_t type) {
   if (isDisabledNotification(type)) return true;
   return type < 64 && (tap.mask & (uint64_t{1} << type)) != 0;
 }
 
+RunLoopObject* loopOf(const EventTapObject* tap) {
+  for (auto* source : state().sources)
+    if (source->tap == tap && source->loop) return source->loop;
+  return nullptr;
+}
+
 // Taps that would see an event of this type now, in the order the system
 // chains them.
-std::vector<platform::EventTapObject*> receivingTaps(uint32_t type, bool requireEnabled) {
-  std::vector<platform::EventTapObject*> taps;
-  for (auto* source : mainRunLoop()) {
-    auto* tap = source->tap;
-    if (!tap->valid || !wants(*tap, type)) continue;
+std::vector<EventTapObject*> receivingTaps(uint32_t type, bool requireEnabled) {
+  std::vector<EventTapObject*> taps;
+  for (auto* tap : state().taps) {
+    if (!tap->valid || !wants(*tap, type) || !loopOf(tap)) continue;
     if (requireEnabled && !tap->enabled) continue;
-    if (std::find(taps.begin(), taps.end(), tap) == taps.end()) taps.push_back(tap);
+    taps.push_back(tap);
   }
   return taps;
 }
 
-void passUntapped(const KeyEvent& event) {
-  world().keyboard.results.push_back(KeyResult{event, false, false});
+std::vector<EventTapObject*> tapsFor(const KeyEvent& event) {
+  return receivingTaps(event.type, !isDisabledNotification(event.type));
 }
 
-void flushQueueIfNoTap() {
-  auto& kb = world().keyboard;
-  for (auto it = kb.queue.begin(); it != kb.queue.end();) {
-    if (receivingTaps(it->type, false).empty()) {
-      passUntapped(*it);
-      it = kb.queue.erase(it);
+void record(KeyResult result) { state().results.push_back(result); }
+
+void passUntapped(const KeyEvent& event) { record(KeyResult{event, false, false}); }
+
+void finish(const std::shared_ptr<Decision>& decision, bool swallowed, bool sawTap) {
+  if (!decision) return;
+  decision->done = true;
+  decision->swallowed = swallowed;
+  decision->sawTap = sawTap;
+  keyboardChanged().notify_all();
+}
+
+// The tap's callback, with the lock let go: the callback enables its tap
+// again and reports to JavaScript, and the window server must be able to
+// give up on it meanwhile.
+bool callTap(Lock& lock, EventTapObject* tap, const KeyEvent& event) {
+  if (isDisabledNotification(event.type)) tap->enabled = false;
+  retain(tap);  // the callback may release its owner's reference
+  platform::KeyEventObject object{event};
+  lock.unlock();
+  const bool swallowed = tap->callback(event.type, &object) == platform::TapVerdict::swallow;
+  lock.lock();
+  release(tap);
+  return swallowed;
+}
+
+struct ChainOutcome {
+  bool swallowed = false;
+  bool timedOut = false;
+};
+
+ChainOutcome walkChain(Lock& lock, const KeyEvent& event, const std::vector<EventTapObject*>& taps);
+
+// The window server asks one tap for its verdict and waits for it, up to the
+// tap timeout, unless the calling thread is the one running that tap's loop.
+// nullopt: no verdict in time.
+std::optional<bool> askTap(Lock& lock, EventTapObject* tap, const KeyEvent& event) {
+  RunLoopObject* loop = loopOf(tap);
+  if (!loop || !tap->valid) return false;
+  if (tRunning == loop) return callTap(lock, tap, event);
+
+  auto decision = std::make_shared<Decision>();
+  retain(tap);
+  loop->inbox.push_back(TapRequest{event, tap, decision});
+  keyboardChanged().notify_all();
+  const auto deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                                 std::chrono::duration<double>(world().keyboard.tapTimeout));
+  keyboardChanged().wait_until(lock, deadline, [&] { return decision->done; });
+  if (decision->done) return decision->swallowed;
+
+  // Given up: the event goes on without this tap. If its loop never took the
+  // request, the server withdraws it; either way the tap is disabled and told
+  // so when its loop next runs.
+  if (RunLoopObject* current = loopOf(tap)) {
+    auto& inbox = current->inbox;
+    for (auto it = inbox.begin(); it != inbox.end(); ++it) {
+      if (it->decision == decision) {
+        release(it->tap);
+        inbox.erase(it);
+        break;
+      }
+    }
+    if (tap->valid) {
+      tap->enabled = false;
+      retain(tap);
+      current->inbox.push_back(TapRequest{KeyEvent{kTapDisabledByTimeout, 0, 0}, tap, nullptr});
+      keyboardChanged().notify_all();
+    }
+  }
+  return std::nullopt;
+}
+
+ChainOutcome walkChain(Lock& lock, const KeyEvent& event, const std::vector<EventTapObject*>& taps) {
+  ChainOutcome outcome;
+  for (auto* tap : taps) {
+    retain(tap);
+    const std::optional<bool> swallowed = askTap(lock, tap, event);
+    release(tap);
+    if (!swallowed) outcome.timedOut = true;
+    if (swallowed.value_or(false)) {
+      outcome.swallowed = true;
+      break;
+    }
+  }
+  return outcome;
+}
+
+// One request taken off a run loop by the thread running it.
+void handle(Lock& lock, RunLoopObject* loop, TapRequest request) {
+  if (!request.tap) {  // a whole chain, queued by a synchronous post
+    auto taps = tapsFor(request.event);
+    if (taps.empty()) {
+      passUntapped(request.event);
+    } else {
+      const ChainOutcome outcome = walkChain(lock, request.event, taps);
+      record(KeyResult{request.event, outcome.swallowed, true});
+    }
+    return;
+  }
+  EventTapObject* tap = request.tap;
+  bool swallowed = false;
+  const bool present = tap->valid && loopOf(tap) == loop;
+  if (present) swallowed = callTap(lock, tap, request.event);
+  finish(request.decision, swallowed, present);
+  release(tap);
+}
+
+// A tap that leaves a run loop answers nothing more there: what waits for it
+// goes on without it.
+void abandonRequests(RunLoopObject* loop, const EventTapObject* tap) {
+  auto& inbox = loop->inbox;
+  for (auto it = inbox.begin(); it != inbox.end();) {
+    if (it->tap && it->tap == tap) {
+      finish(it->decision, false, false);
+      release(it->tap);
+      it = inbox.erase(it);
     } else {
       ++it;
     }
   }
 }
 
-void deliver(const KeyEvent& event) {
-  auto taps = receivingTaps(event.type, !isDisabledNotification(event.type));
-  if (taps.empty()) {
-    passUntapped(event);
-    return;
+// Events a synchronous post left to the main run loop go straight on once no
+// tap would receive them.
+void flushUntapped() {
+  auto& inbox = mainLoop()->inbox;
+  for (auto it = inbox.begin(); it != inbox.end();) {
+    if (!it->tap && tapsFor(it->event).empty()) {
+      passUntapped(it->event);
+      it = inbox.erase(it);
+    } else {
+      ++it;
+    }
   }
-  platform::KeyEventObject object{event};
-  bool swallowed = false;
-  for (auto* tap : taps) {
-    retain(tap);  // the callback may release its owner's reference
-    if (isDisabledNotification(event.type)) tap->enabled = false;
-    swallowed = tap->callback(event.type, &object) == platform::TapVerdict::swallow;
-    release(tap);
-    if (swallowed) break;
+}
+
+void detachSource(Lock&, RunLoopSourceObject* source) {
+  RunLoopObject* loop = source->loop;
+  if (!loop) return;
+  auto& sources = loop->sources;
+  sources.erase(std::remove(sources.begin(), sources.end(), source), sources.end());
+  source->loop = nullptr;
+  if (!loopOf(source->tap)) abandonRequests(loop, source->tap);
+  flushUntapped();
+  release(source);
+}
+
+// The window server's own thread, for postKeyEventsAsync.
+void serveAsync() {
+  Lock lock(keyboardMutex());
+  auto& s = state();
+  for (;;) {
+    keyboardChanged().wait(lock, [&] { return !s.asyncQueue.empty(); });
+    const KeyEvent event = s.asyncQueue.front();
+    s.asyncQueue.pop_front();
+    const auto started = SteadyClock::now();
+    KeyResult result{event, false, true, true};
+    auto taps = tapsFor(event);
+    if (taps.empty()) {
+      result.sawTap = false;
+    } else {
+      const ChainOutcome outcome = walkChain(lock, event, taps);
+      result.swallowed = outcome.swallowed;
+      result.timedOut = outcome.timedOut;
+    }
+    result.waitedMs = std::chrono::duration<double, std::milli>(SteadyClock::now() - started).count();
+    record(result);
+    --s.asyncPending;
   }
-  world().keyboard.results.push_back(KeyResult{event, swallowed, true});
+}
+
+// The loop of the calling thread: the main run loop on the main thread, else
+// one of its own, made on first use and given up when the thread ends.
+RunLoopObject* threadLoop() {
+  if (isMainThread()) return mainLoop();
+  thread_local platform::RunLoop own = platform::RunLoop::adopt(new RunLoopObject(false));
+  return own.get();
 }
 
 }  // namespace
 
 void resetKeyboard() {
+  Lock lock(keyboardMutex());
   auto& kb = world().keyboard;
   kb.allowTap = true;
-  kb.queue.clear();
-  kb.results.clear();
+  kb.allowedTypes = ~uint64_t{0};
+  kb.tapTimeout = 1.0;
+  auto& s = state();
+  s.results.clear();
+  s.asyncPending -= s.asyncQueue.size();
+  s.asyncQueue.clear();
+  // Whole-chain events queued for the main run loop are configuration of the
+  // old world; requests the server waits for are not.
+  auto& inbox = mainLoop()->inbox;
+  inbox.erase(std::remove_if(inbox.begin(), inbox.end(), [](const TapRequest& r) { return !r.tap; }), inbox.end());
 }
 
 void postKeyEvent(const KeyEvent& event) {
-  if (receivingTaps(event.type, !isDisabledNotification(event.type)).empty()) {
-    passUntapped(event);
-  } else {
-    world().keyboard.queue.push_back(event);
+  Lock lock(keyboardMutex());
+  auto taps = tapsFor(event);
+  if (taps.empty()) return passUntapped(event);
+  const bool onMain = std::any_of(taps.begin(), taps.end(), [](auto* tap) { return loopOf(tap)->isMain; });
+  if (onMain && tRunning != mainLoop()) {
+    mainLoop()->inbox.push_back(TapRequest{event, nullptr, nullptr});
+    return;
   }
+  const ChainOutcome outcome = walkChain(lock, event, taps);
+  record(KeyResult{event, outcome.swallowed, true});
 }
 
-std::vector<KeyResult> takeKeyResults() { return std::exchange(world().keyboard.results, {}); }
+void postKeyEventsAsync(const std::vector<KeyEvent>& events) {
+  Lock lock(keyboardMutex());
+  auto& s = state();
+  s.asyncQueue.insert(s.asyncQueue.end(), events.begin(), events.end());
+  s.asyncPending += events.size();
+  if (!s.serverStarted) {
+    std::thread(serveAsync).detach();  // lives as long as the process, like the real server
+    s.serverStarted = true;
+  }
+  keyboardChanged().notify_all();
+}
+
+size_t pendingAsyncKeyEvents() {
+  Lock lock(keyboardMutex());
+  return state().asyncPending;
+}
+
+std::vector<KeyResult> takeKeyResults() {
+  Lock lock(keyboardMutex());
+  return std::exchange(state().results, {});
+}
 
 TapState tapState() {
-  TapState state;
-  for (auto* tap : liveTaps()) {
+  Lock lock(keyboardMutex());
+  TapState result;
+  for (auto* tap : state().taps) {
     if (!tap->valid) continue;
-    state.exists = true;
-    state.enabled = tap->enabled;
-    state.onRunLoop = std::any_of(mainRunLoop().begin(), mainRunLoop().end(),
-                                  [tap](auto* source) { return source->tap == tap; });
+    result.exists = true;
+    result.enabled = tap->enabled;
+    result.onRunLoop = loopOf(tap) != nullptr;
+    result.mask = tap->mask;
   }
-  return state;
+  return result;
 }
 
-void runMainRunLoop(double seconds) {
-  auto& queue = world().keyboard.queue;
-  while (!queue.empty()) {
-    KeyEvent event = queue.front();
-    queue.pop_front();
-    deliver(event);
+void runCurrentThreadRunLoop(double seconds) {
+  {
+    Lock lock(keyboardMutex());
+    RunLoopObject* loop = threadLoop();
+    RunLoopObject* outer = std::exchange(tRunning, loop);
+    while (!loop->inbox.empty()) {
+      TapRequest request = std::move(loop->inbox.front());
+      loop->inbox.pop_front();
+      handle(lock, loop, std::move(request));
+    }
+    tRunning = outer;
   }
-  deliverHidInputs();
+  if (isMainThread()) deliverHidInputs();
   advanceClock(seconds);
 }
 
@@ -154,68 +431,122 @@ void runMainRunLoop(double seconds) {
 namespace platform {
 
 EventTapObject::~EventTapObject() {
-  auto& taps = sim::liveTaps();
+  sim::Lock lock(sim::keyboardMutex());
+  auto& taps = sim::state().taps;
   taps.erase(std::remove(taps.begin(), taps.end(), this), taps.end());
 }
 
-EventTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept {
-  bool ok = sim::world().keyboard.allowTap && callback != nullptr;
+RunLoopSourceObject::~RunLoopSourceObject() {
+  {
+    sim::Lock lock(sim::keyboardMutex());
+    auto& sources = sim::state().sources;
+    sources.erase(std::remove(sources.begin(), sources.end(), this), sources.end());
+  }
+  sim::release(tap);
+}
+
+RunLoopObject::~RunLoopObject() {
+  sim::Lock lock(sim::keyboardMutex());
+  while (!sources.empty()) sim::detachSource(lock, sources.back());
+  for (auto& request : inbox) {
+    sim::finish(request.decision, false, false);
+    sim::release(request.tap);
+  }
+}
+
+KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept {
+  sim::Lock lock(sim::keyboardMutex());
+  const auto& kb = sim::world().keyboard;
+  // As CGEventTapCreate: what the process may not see is cleared from the
+  // mask, and a tap left with nothing is refused.
+  const uint64_t received = mask & kb.allowedTypes;
+  const bool ok = kb.allowTap && callback != nullptr && received != 0;
   sim::log("tapCreate", sim::Value::object({{"ok", ok}}));
   if (!ok) return {};
-  auto* tap = new EventTapObject(mask, callback);
-  // A new tap is enabled, as CGEventTapCreate's are.
-  tap->enabled = true;
-  sim::liveTaps().push_back(tap);
-  return EventTap::adopt(tap);
+  auto* tap = new EventTapObject(received, callback);
+  tap->enabled = true;  // CGEventTapCreate's taps start enabled
+  sim::state().taps.push_back(tap);
+  return {EventTap::adopt(tap), received};
 }
 
 void setEventTapEnabled(EventTapObject* tap, bool enabled) noexcept {
   sim::log("tapEnable", sim::Value::object({{"enabled", enabled}}));
+  sim::Lock lock(sim::keyboardMutex());
   if (tap && tap->valid) tap->enabled = enabled;
 }
 
 void invalidateEventTap(EventTapObject* tap) noexcept {
+  sim::Lock lock(sim::keyboardMutex());
   if (!tap || !tap->valid) return;
   tap->valid = false;
   tap->enabled = false;
   // An invalidated port's sources leave every run loop.
-  auto& loop = sim::mainRunLoop();
-  for (auto it = loop.begin(); it != loop.end();) {
-    if ((*it)->tap == tap) {
-      sim::release(*it);
-      it = loop.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  sim::flushQueueIfNoTap();
+  auto sources = sim::state().sources;
+  for (auto* source : sources)
+    if (source->tap == tap) sim::detachSource(lock, source);
 }
 
 RunLoopSource createEventTapRunLoopSource(EventTapObject* tap) noexcept {
+  sim::Lock lock(sim::keyboardMutex());
   if (!tap || !tap->valid) return {};
-  return RunLoopSource::adopt(new RunLoopSourceObject(tap));
+  auto* source = new RunLoopSourceObject(tap);
+  sim::state().sources.push_back(source);
+  return RunLoopSource::adopt(source);
 }
 
-void addSourceToMainRunLoop(RunLoopSourceObject* source) noexcept {
-  auto& loop = sim::mainRunLoop();
-  if (!source || std::find(loop.begin(), loop.end(), source) != loop.end()) return;
+RunLoop mainRunLoop() noexcept { return RunLoop::retain(sim::mainLoop()); }
+
+RunLoop currentRunLoop() noexcept {
+  sim::Lock lock(sim::keyboardMutex());
+  return RunLoop::retain(sim::threadLoop());
+}
+
+void addSourceToRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept {
+  sim::Lock lock(sim::keyboardMutex());
+  if (!loop || !source || source->loop == loop) return;
+  sim::detachSource(lock, source);
   sim::retain(source);
-  loop.push_back(source);
+  loop->sources.push_back(source);
+  source->loop = loop;
 }
 
-void removeSourceFromMainRunLoop(RunLoopSourceObject* source) noexcept {
-  auto& loop = sim::mainRunLoop();
-  auto it = std::find(loop.begin(), loop.end(), source);
-  if (it == loop.end()) return;
-  loop.erase(it);
-  sim::release(source);
-  sim::flushQueueIfNoTap();
+void removeSourceFromRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept {
+  sim::Lock lock(sim::keyboardMutex());
+  if (loop && source && source->loop == loop) sim::detachSource(lock, source);
+}
+
+void runRunLoopUntilStopped() noexcept {
+  sim::Lock lock(sim::keyboardMutex());
+  RunLoopObject* loop = sim::threadLoop();
+  RunLoopObject* outer = std::exchange(sim::tRunning, loop);
+  for (;;) {
+    if (loop->stopAsked) {
+      loop->stopAsked = false;
+      break;
+    }
+    if (loop->inbox.empty()) {
+      if (loop->sources.empty()) break;  // nothing left to run for, as CFRunLoopRun
+      sim::keyboardChanged().wait(lock);
+      continue;
+    }
+    sim::TapRequest request = std::move(loop->inbox.front());
+    loop->inbox.pop_front();
+    sim::handle(lock, loop, std::move(request));
+  }
+  sim::tRunning = outer;
+}
+
+void stopRunLoop(RunLoopObject* loop) noexcept {
+  sim::Lock lock(sim::keyboardMutex());
+  if (!loop) return;
+  loop->stopAsked = true;
+  sim::keyboardChanged().notify_all();
 }
 
 uint64_t keyEventFlags(KeyEventRef event) noexcept { return event->event.flags; }
 
 int64_t keyEventKeyCode(KeyEventRef event) noexcept { return event->event.keyCode; }
 
-void runCurrentRunLoop(double seconds) noexcept { sim::runMainRunLoop(seconds); }
+void runCurrentRunLoop(double seconds) noexcept { sim::runCurrentThreadRunLoop(seconds); }
 
 }  // namespace platform

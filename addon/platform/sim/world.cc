@@ -80,7 +80,7 @@ void log(std::string op, Value fields) {
   w.log.push_back(LogEntry{w.clock, std::move(op), std::move(fields)});
 }
 
-std::vector<LogEntry> takeLog() { return std::exchange(world().log, {}); }
+std::vector<LogEntry> takeLog() { return world().log.take(); }
 
 }  // namespace sim
 

@@ -3,9 +3,10 @@
 // control module) set up and inspect.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,16 +20,17 @@ namespace sim {
 
 // Base of every object the simulated platform hands out behind a handle.
 // Objects are reference-counted on their own, so that a world reset never
-// frees what the addon still holds.
+// frees what the addon still holds; the count is atomic because the tap's
+// thread and the window server's hold references too.
 struct Object {
-  enum class Kind : uint8_t { eventTap, runLoopSource, element, hidManager };
+  enum class Kind : uint8_t { eventTap, runLoopSource, runLoop, element, hidManager };
   explicit Object(Kind k) : kind(k) {}
   virtual ~Object() = default;
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
   const Kind kind;
-  int refs = 1;
+  std::atomic<int> refs = 1;
 };
 
 void retain(Object* object) noexcept;
@@ -53,22 +55,49 @@ struct KeyResult {
   KeyEvent event;
   bool swallowed = false;
   bool sawTap = true;  // false: no enabled tap was there, the event went straight on
+  // Events of postKeyEventsAsync: how long the window server waited for the
+  // verdict (real time), and whether it gave up waiting.
+  bool async = false;
+  double waitedMs = 0;
+  bool timedOut = false;
 };
 
 struct TapState {
   bool exists = false;
   bool enabled = false;
   bool onRunLoop = false;
+  uint64_t mask = 0;  // the event types the tap really receives
+};
+
+// The platform operations in order. Appended to from the addon's calling
+// thread and from the tap's own thread.
+class Log {
+ public:
+  void push_back(LogEntry entry) {
+    std::lock_guard lock(mutex_);
+    entries_.push_back(std::move(entry));
+  }
+  std::vector<LogEntry> take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(entries_, {});
+  }
+  void clear() { take(); }
+
+ private:
+  std::mutex mutex_;
+  std::vector<LogEntry> entries_;
 };
 
 struct World {
-  double clock = kClockEpoch;
-  std::vector<LogEntry> log;
+  std::atomic<double> clock = kClockEpoch;
+  Log log;
 
+  // Configuration of the keyboard; its run loops and queues are in
+  // keyboard.cc, under that file's lock.
   struct Keyboard {
     bool allowTap = true;
-    std::deque<KeyEvent> queue;
-    std::vector<KeyResult> results;
+    uint64_t allowedTypes = ~uint64_t{0};  // bits 1 << type the system lets the process see
+    double tapTimeout = 1.0;               // real seconds the window server waits for a verdict
   } keyboard;
 
   Desktop desktop;
@@ -107,8 +136,16 @@ void advanceClock(double seconds);
 void log(std::string op, Value fields = Value::object());
 std::vector<LogEntry> takeLog();
 
-// Keyboard: events reach the tap only while the run loop runs.
+// Keyboard. An event reaches a tap when the run loop holding the tap's source
+// runs: the main run loop during runMainRunLoop, a thread's own run loop as
+// soon as that thread is free. postKeyEvent decides at once when every tap
+// that receives the event is on a thread's own run loop (waiting for each
+// verdict up to the tap timeout), and otherwise leaves it to the main run
+// loop. postKeyEventsAsync answers at once; the window server's own thread
+// delivers the events one by one, waiting in real time for each verdict.
 void postKeyEvent(const KeyEvent& event);
+void postKeyEventsAsync(const std::vector<KeyEvent>& events);
+size_t pendingAsyncKeyEvents();
 std::vector<KeyResult> takeKeyResults();
 TapState tapState();
 
@@ -116,8 +153,9 @@ TapState tapState();
 void setPreference(const std::string& domain, const std::string& key, platform::PrefValue value);
 void removePreference(const std::string& domain, const std::string& key);
 
-// Delivers everything that is due on the main run loop (the simulation has
-// one thread, which is the main thread).
-void runMainRunLoop(double seconds);
+// Delivers everything that is due on the calling thread's run loop; on the
+// process's main thread that is the main run loop, which also carries the
+// HID managers.
+void runCurrentThreadRunLoop(double seconds);
 
 }  // namespace sim

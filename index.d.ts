@@ -1,20 +1,40 @@
 // Typings of resources/bin/pelmora.node. Every export runs synchronously on
-// the calling (main) thread and throws nothing; an export answers undefined
-// only when the host could not create the result value.
+// the calling thread and throws nothing; an export answers undefined only
+// when the host could not create the result value. Any JavaScript thread may
+// call the exports (worker threads load the same module): calls from several
+// threads take turns, and all of them share one captured target and one of
+// each monitor.
 
 /** A JSON text that parses (JSON.parse) to T. */
 export type JsonText<T> = string & { readonly __parsesTo?: T };
 
 // ---- Triggers -------------------------------------------------------------
 
-/** Starts the Fn/Globe tap monitor; the callback runs once per tap, with no arguments. */
+/**
+ * Starts the Fn/Globe tap monitor; the callback runs once per tap, with no
+ * arguments, on a later turn of the event loop of the thread that started it.
+ * The keyboard tap answers from a thread of its own, so a busy JavaScript
+ * thread never holds up the user's keystrokes. A monitor started from a
+ * worker thread stops when that worker ends (its callback lives there); start
+ * it from a thread that outlives its use. Answers false when the system gives
+ * no tap that sees every key press (Input Monitoring or Accessibility missing).
+ */
 export function start(callback: () => void): boolean | undefined;
+/** Stops the monitor, whichever thread started it. */
 export function stop(): undefined;
-/** Runs the run loop for 1 ms while a monitor is active, so that its events are handled. */
+/**
+ * Runs the calling thread's run loop for 1 ms while a monitor is active. The
+ * microphone monitor's events arrive on the main run loop: a host whose main
+ * run loop does not turn by itself calls this from the main thread.
+ */
 export function processEvents(): undefined;
 export function isActive(): boolean | undefined;
 
-/** Starts the microphone button monitor; the callback runs once per press. */
+/**
+ * Starts the microphone button monitor; the callback runs once per press, on
+ * the starting thread's event loop. Like the tap monitor, it stops when the
+ * worker thread that started it ends.
+ */
 export function startDjiMicButton(callback: () => void): boolean | undefined;
 export function stopDjiMicButton(): undefined;
 export function isDjiMicButtonActive(): boolean | undefined;

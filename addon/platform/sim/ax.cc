@@ -81,16 +81,21 @@ double latencyOf(const ElementObject& e) {
 }
 
 // One round trip: counts, costs its latency plus the application's own work
-// (or the timeout), and tells whether the reply came in time.
+// (or the timeout), and tells whether the reply came in time. An application
+// answers one request at a time: one that is still working on an earlier
+// request (whose reply ran into the timeout) answers only after it.
 bool roundTrip(const ElementObject& e, const char* kind, double work = 0) {
   ++desk().queryCounts[kind];
-  const double latency = latencyOf(e) + work;
+  App* app = e.target == Target::system ? nullptr : desk().app(e.pid);
+  const double queued = app ? std::max(0.0, app->busyUntil - world().clock) : 0;
+  const double reply = queued + latencyOf(e) + work;
+  if (app) app->busyUntil = world().clock + reply;
   const double timeout = effectiveTimeout(e);
-  if (latency > timeout) {
+  if (reply > timeout) {
     advanceClock(timeout);
     return false;
   }
-  advanceClock(latency);
+  advanceClock(reply);
   return true;
 }
 
@@ -268,7 +273,7 @@ AXError setAttribute(platform::ElementRef ref, std::string_view attribute, const
     // The request reached the application, which works on it regardless.
     if (r.node && valueSet) {
       settlePendingValue(*r.node);
-      takeValueSet(*r.node, value.string, started + latencyOf(e) + work);
+      takeValueSet(*r.node, value.string, r.app->busyUntil);
     }
   } else if (!r.node) {
     error = platform::kAXAttributeUnsupported;
@@ -300,7 +305,7 @@ AXError setAttribute(platform::ElementRef ref, std::string_view attribute, const
 
 std::optional<platform::RunningApplication> record(const App* app) {
   if (!app || !app->running) return std::nullopt;
-  return platform::RunningApplication{app->pid, app->bundleID, app->name, app->active};
+  return platform::RunningApplication{app->pid, app->bundleID, app->name};
 }
 
 }  // namespace

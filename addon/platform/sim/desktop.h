@@ -50,6 +50,7 @@ struct App {
   bool active = false;
   bool running = true;
   double latency = 0;
+  double busyUntil = 0;  // the clock time its last request is done
   AppRef focusedWindow, mainWindow, focusedElement;
   std::deque<int32_t> focusedElementErrors;
   std::vector<Node*> windows;

@@ -66,10 +66,10 @@ Decision declined(std::string_view reason) {
   return d;
 }
 
-// Route tests 4 to 6 and the value and range reads share one budget. A test
-// that could not get its answers (the budget ran out, the application stopped
-// answering) decides nothing: its "no" would send the text down a route that
-// was never checked.
+// The drift and web-content tests and the value and range reads share one
+// budget. A test that could not get its answers (the budget ran out, the
+// application stopped answering) decides nothing: its "no" would send the
+// text down a route that was never checked.
 Decision decideRoute(const CapturedTextTarget& target) {
   ax::Deadline deadline(ax::kDecisionBudget);
   ax::AnswerWatch watch;

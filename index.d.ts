@@ -107,7 +107,9 @@ export type InsertionFailure =
   | 'missing_value'
   | 'missing_selected_text_range'
   | 'invalid_selected_text_range'
-  | 'ax_write_verification_failed';
+  | 'ax_write_verification_failed'
+  /** a route test could not be completed: the application answered too slowly or not at all */
+  | 'target_unresponsive';
 
 export type InsertionVerdict =
   | { ok: true; method: 'tty' | 'accessibility'; appName: string; bundleID: string }

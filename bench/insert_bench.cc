@@ -25,7 +25,15 @@ namespace {
 
 using sim::Value;
 
-void installEditor(const std::string& bundleID, const std::string& value) {
+Value element(const std::string& id, const char* role, Value children = Value::array()) {
+  Value v = Value::object({{"id", id}, {"role", role}});
+  v.set("children", std::move(children));
+  return v;
+}
+
+// A text field `depth` levels under the window (or under a web area at that
+// depth), the caret in the middle of its value.
+void installEditor(const std::string& bundleID, const std::string& value, int depth = 1, bool inWebArea = false) {
   sim::reset();
   auto app = std::make_unique<sim::App>();
   app->pid = 5;
@@ -33,33 +41,59 @@ void installEditor(const std::string& bundleID, const std::string& value) {
   app->name = "Bench";
   app->active = true;
   Value field = Value::object({{"id", "field"}, {"role", "AXTextArea"}, {"value", value}, {"valueSettable", true}});
-  field.set("selectedRange", Value::object({{"location", 5000}, {"length", 0}}));
-  Value window = Value::object({{"id", "window"}, {"role", "AXWindow"}});
-  window.set("children", Value::array({field}));
-  sim::setWindows(*app, Value::array({window}));
+  field.set("selectedRange", Value::object({{"location", static_cast<int64_t>(value.size() / 2)}, {"length", 0}}));
+  Value inner = field;
+  for (int level = depth - 1; level >= 1; --level)
+    inner = element("g" + std::to_string(level), level == 1 && inWebArea ? "AXWebArea" : "AXGroup", Value::array({inner}));
+  sim::setWindows(*app, Value::array({element("window", "AXWindow", Value::array({inner}))}));
   app->focusedWindow = Value("window");
   app->focusedElement = Value("field");
   sim::world().desktop.apps.push_back(std::move(app));
   sim::world().desktop.frontmost = 5;
 }
 
-void BM_AccessibilityInsertion10KB(benchmark::State& state) {
-  installEditor("com.example.bench", std::string(10 * 1024, 'x'));
+int64_t roundTrips() {
+  int64_t n = 0;
+  for (const auto& [kind, count] : sim::world().desktop.queryCounts) n += count;
+  return n;
+}
+
+// Repeats the insertion into the captured field, reporting the round trips
+// of the capture and of each insertion (every one waits on the other
+// application: about a millisecond each, several in Chromium-based ones).
+void insertRepeatedly(benchmark::State& state) {
+  int64_t before = roundTrips();
   pelmora::focusedElementInfoText();  // the capture, outside the measurement
+  state.counters["capture_round_trips"] = static_cast<double>(roundTrips() - before);
   sim::Node* node = sim::world().desktop.apps[0]->find("field");
-  const std::string original = node->value.string;
+  const Value original = node->value;
+  const platform::TextRange range = node->range;
   for (auto _ : state) {
+    before = roundTrips();
     benchmark::DoNotOptimize(pelmora::insertTextIntoFocusedElementText("dictated words", ""));
     state.PauseTiming();
-    node->value = Value(original);
-    node->range = {5000, 0};
+    state.counters["round_trips"] = static_cast<double>(roundTrips() - before);
+    node->value = original;
+    node->range = range;
     node->writes.clear();
     sim::world().log.clear();
     state.ResumeTiming();
   }
   pelmora::gCapturedTextTarget.reset();
 }
+
+void BM_AccessibilityInsertion10KB(benchmark::State& state) {
+  installEditor("com.example.bench", std::string(10 * 1024, 'x'));
+  insertRepeatedly(state);
+}
 BENCHMARK(BM_AccessibilityInsertion10KB)->Unit(benchmark::kMicrosecond);
+
+// Nine levels under a web area: the insertion declines for the clipboard.
+void BM_InsertionWebField(benchmark::State& state) {
+  installEditor("com.example.bench", "draft", 10, true);
+  insertRepeatedly(state);
+}
+BENCHMARK(BM_InsertionWebField)->Unit(benchmark::kMicrosecond);
 
 // A bash at its prompt in a fresh pseudo-terminal, and an osascript stand-in
 // that names it.

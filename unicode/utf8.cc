@@ -72,6 +72,15 @@ size_t utf8InvalidRunLength(std::string_view text, size_t i) noexcept {
   return validPrefix(text, i, info);
 }
 
+bool isWellFormedUtf8(std::string_view text) noexcept {
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = utf8SequenceLength(text, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
 std::string toWellFormedUtf8(std::string owned) {
   const std::string_view text = owned;
   std::string out;

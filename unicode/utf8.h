@@ -19,6 +19,8 @@ size_t utf8SequenceLength(std::string_view text, size_t i) noexcept;
 // bytes that one U+FFFD replaces (at least 1).
 size_t utf8InvalidRunLength(std::string_view text, size_t i) noexcept;
 
+bool isWellFormedUtf8(std::string_view text) noexcept;
+
 // The text with every maximal ill-formed subpart replaced by U+FFFD.
 std::string toWellFormedUtf8(std::string text);
 

@@ -4,7 +4,6 @@
 #include <limits>
 #include <vector>
 
-#include "focus/captured_target.h"
 #include "frame/elapsed.h"
 
 namespace pelmora::ax {
@@ -13,6 +12,8 @@ namespace {
 int gDepth = 0;
 double gDeadline = std::numeric_limits<double>::infinity();
 std::vector<int32_t> gUnresponsive;  // pids, for the current call
+uint64_t gRefused = 0;  // queries not sent: deadline passed, application unresponsive
+uint64_t gLate = 0;     // queries whose reply ran into the timeout
 
 bool isUnresponsive(int32_t pid) {
   return pid != 0 && std::find(gUnresponsive.begin(), gUnresponsive.end(), pid) != gUnresponsive.end();
@@ -25,20 +26,53 @@ platform::AXError errorOf(const std::vector<platform::AttributeResult>& r) {
   return r.empty() ? platform::kAXSuccess : r.front().error;
 }
 
+void bound(platform::ElementRef element) {
+  if (element) platform::setMessagingTimeout(element, kAccessibilityMessagingTimeout);
+}
+
+// Setting the timeout is a local call, no round trip.
+void boundElementsOf(platform::AttributeResult& r) {
+  bound(r.element.get());
+  for (const auto& e : r.elements) bound(e.get());
+}
+void boundElementsOf(std::vector<platform::AttributeResult>& results) {
+  for (auto& r : results) boundElementsOf(r);
+}
+void boundElementsOf(platform::SettableResult&) {}
+void boundElementsOf(platform::AXError&) {}
+
+enum class Rule : uint8_t { all, afterWrite };
+
 // Runs one query; notes its application when the reply took the whole
 // timeout.
 template <class Query>
-auto guarded(platform::ElementRef element, Query query, auto failure) {
+auto guarded(platform::ElementRef element, Query query, auto failure, Rule rule = Rule::all) {
   const int32_t pid = element ? platform::elementPid(element) : 0;
-  if (gDepth > 0 && isUnresponsive(pid)) return failure();
-  if (platform::now() > gDeadline) return failure();
+  if ((rule == Rule::all && gDepth > 0 && isUnresponsive(pid)) || platform::now() > gDeadline) {
+    ++gRefused;
+    return failure();
+  }
   const double start = platform::now();
   auto result = query();
-  if (gDepth > 0 && pid != 0 && errorOf(result) == platform::kAXCannotComplete &&
-      elapsedSeconds(start, platform::now()) >= kAccessibilityMessagingTimeout)
-    gUnresponsive.push_back(pid);
+  const bool late = errorOf(result) == platform::kAXCannotComplete &&
+                    elapsedSeconds(start, platform::now()) >= kAccessibilityMessagingTimeout;
+  if (late) {
+    ++gLate;
+    if (gDepth > 0 && pid != 0 && !isUnresponsive(pid)) gUnresponsive.push_back(pid);
+  } else if (rule == Rule::afterWrite) {
+    std::erase(gUnresponsive, pid);
+  }
+  boundElementsOf(result);
   return result;
 }
+
+platform::AttributeResult cannotCompleteResult() {
+  platform::AttributeResult r;
+  r.error = platform::kAXCannotComplete;
+  return r;
+}
+
+platform::AXError cannotComplete() { return platform::kAXCannotComplete; }
 
 }  // namespace
 
@@ -54,12 +88,25 @@ CallScope::~CallScope() {
   if (--gDepth == 0) gUnresponsive.clear();
 }
 
+AnswerWatch::AnswerWatch() : refused_(gRefused), late_(gLate) {}
+
+bool AnswerWatch::allAnswered() const { return gRefused == refused_ && gLate == late_; }
+
+bool AnswerWatch::anyLate() const { return gLate != late_; }
+
+platform::Element applicationElement(int32_t pid) {
+  platform::Element application = platform::applicationElement(pid);
+  bound(application.get());
+  return application;
+}
+
 platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute) {
-  return guarded(element, [&] { return platform::copyAttribute(element, attribute); }, [] {
-    platform::AttributeResult r;
-    r.error = platform::kAXCannotComplete;
-    return r;
-  });
+  return guarded(element, [&] { return platform::copyAttribute(element, attribute); }, cannotCompleteResult);
+}
+
+platform::AttributeResult copyAfterWrite(platform::ElementRef element, std::string_view attribute) {
+  return guarded(element, [&] { return platform::copyAttribute(element, attribute); }, cannotCompleteResult,
+                 Rule::afterWrite);
 }
 
 std::vector<platform::AttributeResult> copyMany(platform::ElementRef element,
@@ -75,10 +122,6 @@ platform::SettableResult settable(platform::ElementRef element, std::string_view
   return guarded(element, [&] { return platform::isAttributeSettable(element, attribute); },
                  [] { return platform::SettableResult{platform::kAXCannotComplete, false}; });
 }
-
-namespace {
-platform::AXError cannotComplete() { return platform::kAXCannotComplete; }
-}  // namespace
 
 platform::AXError setString(platform::ElementRef element, std::string_view attribute, std::string_view value) {
   return guarded(element, [&] { return platform::setStringAttribute(element, attribute, value); }, cannotComplete);

@@ -6,6 +6,7 @@
 // never notices: only a reply that took the whole timeout trips it.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,16 @@
 #include "platform/platform.h"
 
 namespace pelmora::ax {
+
+// Each Accessibility query of another application is a round trip that
+// waits for that application. The system's default timeout is about six
+// seconds per query, so one hung application would freeze the editor for
+// tens of seconds across a capture with its retries. A second is far longer
+// than a healthy reply (milliseconds) and short enough that the worst capture
+// stays bounded to a few seconds; a query past it simply fails. It is set on
+// every element the addon makes or receives, never on the system-wide
+// element, where it would hold for every Accessibility client of the host.
+inline constexpr double kAccessibilityMessagingTimeout = 1.0;
 
 // Marks the extent of one export call; nested scopes share the outermost.
 class CallScope {
@@ -41,6 +52,26 @@ class Deadline {
 // What the reads of one capture, or of one insertion's route tests, may take.
 inline constexpr double kDecisionBudget = 2.0;
 
+// Tells whether the queries made since it was created all got the
+// application's own answer: none was refused for the deadline or an
+// unresponsive application, and no reply ran into the messaging timeout.
+// A test answered from fewer queries than it needed must not decide.
+class AnswerWatch {
+ public:
+  AnswerWatch();
+  bool allAnswered() const;
+  // A query reached the application but its reply ran into the timeout.
+  bool anyLate() const;
+
+ private:
+  uint64_t refused_;
+  uint64_t late_;
+};
+
+// The application's element, bounded like every element the addon holds.
+platform::Element applicationElement(int32_t pid);
+
+// Elements in the answers come bounded by the messaging timeout.
 platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute);
 std::vector<platform::AttributeResult> copyMany(platform::ElementRef element,
                                                std::span<const std::string_view> attributes);
@@ -48,5 +79,10 @@ platform::SettableResult settable(platform::ElementRef element, std::string_view
 platform::AXError setString(platform::ElementRef element, std::string_view attribute, std::string_view value);
 platform::AXError setBool(platform::ElementRef element, std::string_view attribute, bool value);
 platform::AXError setRange(platform::ElementRef element, std::string_view attribute, platform::TextRange value);
+
+// A read-back after a write: the application has the request, so it is asked
+// even when it was marked unresponsive (each read still bounded by the
+// timeout), and a reply in time clears the mark.
+platform::AttributeResult copyAfterWrite(platform::ElementRef element, std::string_view attribute);
 
 }  // namespace pelmora::ax

@@ -50,11 +50,6 @@ int focusRetryCount(const std::string& bundleID) {
   return slowFocus ? 4 : 1;
 }
 
-Element boundedElement(Element element) {
-  if (element) platform::setMessagingTimeout(element.get(), kAccessibilityMessagingTimeout);
-  return element;
-}
-
 }  // namespace
 
 FocusCaptureResult captureFocusedTextTarget() {
@@ -66,23 +61,24 @@ FocusCaptureResult captureFocusedTextTarget() {
   Identity id;
   Element application;
   {
-    // On the system-wide element the timeout holds for every element, also
-    // those the addon is handed (windows, children, parents).
-    Element systemWide = boundedElement(platform::systemWideElement());
+    // The system-wide element keeps the host's timeout: a timeout set on it
+    // would hold for every Accessibility client of the host.
+    Element systemWide = platform::systemWideElement();
     platform::AttributeResult focused = ax::copy(systemWide.get(), "AXFocusedApplication");
     if (focused.ok() && focused.kind == ValueKind::element) {
-      application = boundedElement(std::move(focused.element));
+      application = std::move(focused.element);
       id = identityOf(platform::runningApplication(platform::elementPid(application.get())));
     } else {
       auto front = platform::frontmostApplication();
       if (!front) return failed("missing_frontmost_app");
-      application = boundedElement(platform::applicationElement(front->pid));
+      application = ax::applicationElement(front->pid);
       id = identityOf(front);
     }
   }
   if (!application) return failed("missing_frontmost_app");
 
   Element chosen;
+  Element lockedFrom;  // the element lockedEditableElement started from
   platform::AttributeResult focused = ax::copy(application.get(), "AXFocusedUIElement");
   // An answer that is not an element counts as a failed query.
   auto failedQuery = [](const platform::AttributeResult& r) {
@@ -107,11 +103,13 @@ FocusCaptureResult captureFocusedTextTarget() {
       }
       if (!candidate) return failed("focus_error_" + std::to_string(lastError), id);
       chosen = lockedEditableElement(candidate.get(), application.get(), id.bundleID);
+      lockedFrom = std::move(candidate);
     }
   }
   if (!chosen) {
     if (focused.kind != ValueKind::element) return failed("missing_focused_element", id);
     chosen = lockedEditableElement(focused.element.get(), application.get(), id.bundleID);
+    lockedFrom = std::move(focused.element);
   }
 
   auto target = std::make_shared<CapturedTextTarget>();
@@ -119,6 +117,12 @@ FocusCaptureResult captureFocusedTextTarget() {
   target->bundleID = id.bundleID;
   target->existingText = getElementValue(chosen.get());
   target->capturedAt = platform::now();
+  {
+    ax::AnswerWatch watch;
+    const bool web = isWebBasedElement(chosen.get());
+    if (watch.allAnswered()) target->webContent = web;
+  }
+  if (!platform::sameElement(lockedFrom.get(), chosen.get())) target->focusedAtLock = std::move(lockedFrom);
   target->element = std::move(chosen);
 
   FocusCaptureResult result;

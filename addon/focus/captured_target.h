@@ -16,14 +16,6 @@ inline constexpr double kTargetInsertionLifetime = 600;  // seconds
 inline constexpr double kTargetReadLifetime = 900;       // seconds
 inline constexpr double kFocusRetryPause = 0.05;         // seconds
 
-// Each Accessibility query of another application is a round trip that
-// waits for that application. The system's default timeout is about six
-// seconds per query, so one hung application would freeze the editor for
-// tens of seconds across a capture with its retries. A second is far longer
-// than a healthy reply (milliseconds) and short enough that the worst capture
-// stays bounded to a few seconds; a query past it simply fails.
-inline constexpr double kAccessibilityMessagingTimeout = 1.0;
-
 // An immutable record; copies share the one element reference.
 struct CapturedTextTarget {
   std::string appName;
@@ -31,6 +23,13 @@ struct CapturedTextTarget {
   platform::Element element;
   std::optional<std::string> existingText;
   double capturedAt = 0;
+  // The element that had the focus when the text was locked onto `element`
+  // (a group around the field, say); empty when it was `element` itself.
+  platform::Element focusedAtLock;
+  // Whether `element` lies in web content; it cannot change while the
+  // element lives, so the capture answers it while the user speaks. Absent
+  // when the capture could not complete the check.
+  std::optional<bool> webContent;
 };
 using TargetRef = std::shared_ptr<const CapturedTextTarget>;
 

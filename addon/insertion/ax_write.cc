@@ -1,7 +1,7 @@
 #include "insertion/ax_write.h"
 
 #include "focus/ax_calls.h"
-#include "focus/elements.h"
+#include "frame/elapsed.h"
 
 namespace pelmora {
 
@@ -12,15 +12,23 @@ std::set<std::string, std::less<>>& gClipboardPreferredAppendBundles() {
 
 bool tryAXWrite(platform::ElementRef element, std::string_view value, std::string_view bundleID,
                 bool promoteBundleOnFailure) {
-  if (ax::setString(element, "AXValue", value) != platform::kAXSuccess) return false;
+  ax::AnswerWatch watch;
+  const platform::AXError error = ax::setString(element, "AXValue", value);
+  // A reply that ran into the timeout still left the request with the
+  // application, which usually applies it: verified like an accepted one,
+  // since declining would have the host paste the same text again.
+  if (error != platform::kAXSuccess && !(error == platform::kAXCannotComplete && watch.anyLate())) return false;
+  const double replied = platform::now();
   // Applications may store a different normalisation of the same text.
-  auto shows = [&](const std::optional<std::string>& current) {
-    return current && platform::canonicallyEquivalent(*current, value);
+  auto shows = [&] {
+    platform::AttributeResult r = ax::copyAfterWrite(element, "AXValue");
+    return r.ok() && r.kind == platform::ValueKind::string && platform::canonicallyEquivalent(r.string, value);
   };
-  if (shows(getElementValue(element))) return true;
+  if (shows()) return true;
   for (double delay : axWriteVerificationDelays) {
+    if (elapsedSeconds(replied, platform::now() + delay) > kReadBackBudget) break;
     platform::sleepFor(delay);
-    if (shows(getElementValue(element))) return true;
+    if (shows()) return true;
   }
   if (promoteBundleOnFailure && !bundleID.empty()) gClipboardPreferredAppendBundles().emplace(bundleID);
   return false;
@@ -30,12 +38,11 @@ void activateTargetApplication(std::string_view bundleID) {
   if (bundleID.empty()) return;
   auto apps = platform::runningApplicationsWithBundleID(bundleID);
   if (apps.empty()) return;
-  const platform::RunningApplication& app = apps.front();
-  if (app.active) {
-    auto front = platform::frontmostApplication();
-    if (front && front->bundleID && *front->bundleID == bundleID) return;
-  }
-  platform::activateApplication(app.pid, platform::kActivateIgnoringOtherApps);
+  // Asked at this moment: a running application's own active flag changes
+  // only when the host's main run loop turns.
+  auto front = platform::frontmostApplication();
+  if (front && front->bundleID && *front->bundleID == bundleID) return;
+  platform::activateApplication(apps.front().pid, platform::kActivateIgnoringOtherApps);
   platform::sleepFor(kActivationPause);
 }
 

@@ -12,6 +12,9 @@ namespace pelmora {
 
 // Read-back pauses after a write: reads at 0, 0.05, 0.15, 0.35 and 0.6 s.
 inline constexpr double axWriteVerificationDelays[] = {0.05, 0.1, 0.2, 0.25};
+// No read-back starts later than this after the write's reply, however slow
+// the reads: each is bounded by the messaging timeout, the whole by this.
+inline constexpr double kReadBackBudget = 2.0;
 inline constexpr double kActivationPause = 0.18;
 
 // Applications that always get the clipboard: learned from writes that were
@@ -19,7 +22,8 @@ inline constexpr double kActivationPause = 0.18;
 std::set<std::string, std::less<>>& gClipboardPreferredAppendBundles();
 
 // Writes the whole value and confirms it by reading it back; a write that is
-// accepted but never shows teaches the bundle to go to the clipboard.
+// accepted (or whose reply ran into the timeout) but never shows teaches the
+// bundle to go to the clipboard.
 bool tryAXWrite(platform::ElementRef element, std::string_view value, std::string_view bundleID,
                 bool promoteBundleOnFailure);
 

@@ -40,34 +40,67 @@ std::string declineForPaste(const CapturedTextTarget& target, std::string_view r
   return failure(target.appName, target.bundleID, reason);
 }
 
-// The application's focus has moved to another element since the capture.
+// The application's focus has moved to another element since the capture:
+// neither to the locked element nor to the one it was locked from (focus
+// resting on the group around the field is no move).
 bool focusDrifted(const CapturedTextTarget& target) {
   auto apps = platform::runningApplicationsWithBundleID(target.bundleID);
   if (apps.empty()) return false;
-  platform::Element application = platform::applicationElement(apps.front().pid);
-  platform::setMessagingTimeout(application.get(), kAccessibilityMessagingTimeout);
+  platform::Element application = ax::applicationElement(apps.front().pid);
   platform::AttributeResult focused = ax::copy(application.get(), "AXFocusedUIElement");
-  return focused.ok() && focused.kind == ValueKind::element &&
-         !platform::sameElement(focused.element.get(), target.element.get());
+  if (!focused.ok() || focused.kind != ValueKind::element) return false;
+  return !platform::sameElement(focused.element.get(), target.element.get()) &&
+         !(target.focusedAtLock && platform::sameElement(focused.element.get(), target.focusedAtLock.get()));
 }
 
-std::string insertThroughAccessibility(const CapturedTextTarget& target, std::string_view text) {
-  platform::ElementRef element = target.element.get();
+// What the route tests and the reads before the write decided.
+struct Decision {
+  std::string_view decline;  // empty: take the Accessibility route
   std::optional<std::string> value;
   platform::AttributeResult range;
-  {
-    ax::Deadline deadline(ax::kDecisionBudget);
-    value = getElementValue(element);
-    if (value) range = ax::copy(element, "AXSelectedTextRange");
-  }
-  if (!value) return declineForPaste(target, "missing_value");
+};
 
+Decision declined(std::string_view reason) {
+  Decision d;
+  d.decline = reason;
+  return d;
+}
+
+// The drift and web-content tests and the value and range reads share one
+// budget. A test that could not get its answers (the budget ran out, the
+// application stopped answering) decides nothing: its "no" would send the
+// text down a route that was never checked.
+Decision decideRoute(const CapturedTextTarget& target) {
+  ax::Deadline deadline(ax::kDecisionBudget);
+  ax::AnswerWatch watch;
+  const bool drifted = focusDrifted(target);
+  if (!watch.allAnswered()) return declined("target_unresponsive");
+  if (drifted) return declined("focus_drifted");
+  const bool web = target.webContent ? *target.webContent : isWebBasedElement(target.element.get());
+  if (!watch.allAnswered()) return declined("target_unresponsive");
+  if (web) return declined("clipboard_preferred_web");
+  if (gClipboardPreferredAppendBundles().count(target.bundleID)) return declined("clipboard_preferred_bundle");
+
+  // The value and the selection in one round trip.
+  static constexpr std::string_view kReads[] = {"AXValue", "AXSelectedTextRange"};
+  auto reads = ax::copyMany(target.element.get(), kReads);
+  if (!watch.allAnswered()) return declined("target_unresponsive");
+  Decision d;
+  if (reads[0].ok() && reads[0].kind == ValueKind::string) d.value = std::move(reads[0].string);
+  d.range = std::move(reads[1]);
+  return d;
+}
+
+std::string insertThroughAccessibility(const CapturedTextTarget& target, std::string_view text, Decision d) {
+  if (!d.value) return declineForPaste(target, "missing_value");
+  const platform::AttributeResult& range = d.range;
   if (!range.ok() || range.kind != ValueKind::range || range.range.location < 0 || range.range.length < 0)
     return declineForPaste(target, "missing_selected_text_range");
 
-  auto splice = spliceUtf16(*value, range.range.location, range.range.length, text);
+  auto splice = spliceUtf16(*d.value, range.range.location, range.range.length, text);
   if (!splice) return failure(target.appName, target.bundleID, "invalid_selected_text_range");
 
+  platform::ElementRef element = target.element.get();
   if (!tryAXWrite(element, splice->value, target.bundleID, true))
     return declineForPaste(target, "ax_write_verification_failed");
   ax::setRange(element, "AXSelectedTextRange", {splice->caret, 0});
@@ -114,16 +147,9 @@ std::string insertTextIntoFocusedElementText(std::string_view text, std::string_
   }
   if (contains(jetbrainsIDs, bundle)) return declineForPaste(*target, "clipboard_preferred_jetbrains");
   if (isWebEditorBundle(bundle)) return declineForPaste(*target, "clipboard_preferred_web_editor_bundle");
-  bool drifted = false, web = false;
-  {
-    ax::Deadline deadline(ax::kDecisionBudget);
-    drifted = focusDrifted(*target);
-    web = !drifted && isWebBasedElement(target->element.get());
-  }
-  if (drifted) return declineForPaste(*target, "focus_drifted");
-  if (web) return declineForPaste(*target, "clipboard_preferred_web");
-  if (gClipboardPreferredAppendBundles().count(bundle)) return declineForPaste(*target, "clipboard_preferred_bundle");
-  return insertThroughAccessibility(*target, text);
+  Decision decision = decideRoute(*target);
+  if (!decision.decline.empty()) return declineForPaste(*target, decision.decline);
+  return insertThroughAccessibility(*target, text, std::move(decision));
 }
 
 }  // namespace pelmora

@@ -9,16 +9,20 @@
 
 namespace platform {
 
+// What does not change while an application runs. Whether it is active is
+// not here: a running-application record answers that as of the last turn
+// of the main run loop, which a host need not turn between calls.
 struct RunningApplication {
   int32_t pid = 0;
   std::optional<std::string> bundleID;  // absent: the application has none
   std::optional<std::string> name;      // its localized name; absent: none
-  bool active = false;
 };
 
 std::optional<RunningApplication> runningApplication(int32_t pid);
 // In the order the system lists them.
 std::vector<RunningApplication> runningApplicationsWithBundleID(std::string_view bundleID);
+// The application that receives key events, as it is at the moment of the
+// call.
 std::optional<RunningApplication> frontmostApplication();
 
 inline constexpr uint32_t kActivateAllWindows = 1;

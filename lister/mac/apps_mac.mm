@@ -8,7 +8,7 @@
 #include <climits>
 #include <vector>
 
-#include "unicode/utf8.h"
+#include "unicode/utf16.h"
 #include "lister/mac/app_objects_mac.h"
 
 namespace corvane::platform {
@@ -33,30 +33,21 @@ NSBundle* bundleOf(AppObject& app) {
   return app.bundle;
 }
 
+// From the UTF-16 of the text, as the addon makes its strings: nil for text
+// that is not UTF-8.
 NSString* stringFromUtf8(std::string_view text) {
-  return [[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding];
+  auto units = unicode::utf16FromUtf8(text);
+  if (!units) return nil;
+  return [NSString stringWithCharacters:units->data() length:units->size()];
 }
 
 }  // namespace
 
 std::string utf8(NSString* text) {
-  std::string out;
-  if (!text) return out;
-  const NSUInteger n = text.length;
-  std::vector<unichar> units(n);
-  [text getCharacters:units.data() range:NSMakeRange(0, n)];
-  out.reserve(n);
-  for (NSUInteger i = 0; i < n; ++i) {
-    uint32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    unicode::appendUtf8(out, c);
-  }
-  return out;
+  if (!text) return {};
+  std::vector<uint16_t> units(text.length);
+  [text getCharacters:units.data() range:NSMakeRange(0, units.size())];
+  return unicode::utf8FromUtf16(units);
 }
 
 void beginRun() noexcept {}

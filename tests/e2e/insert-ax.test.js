@@ -97,6 +97,42 @@ test('a write that never shows fails after 0.6 s and teaches the clipboard', () 
   assert.deepEqual(inspect().writes, ['lost?'], 'and not written again');
 });
 
+// The application has the request even when its reply comes after the
+// messaging timeout, and usually applies it: declining then would have the
+// host paste the same words a second time.
+test('a set whose reply outlives the timeout is verified by reading back, and lands once', () => {
+  editor({ value: 'ab', selectedRange: { location: 1, length: 0 }, field: { setLatency: 1.5 } });
+  info();
+  sim.log.take();
+  assert.deepEqual(insert('slow '), { ok: true, method: 'accessibility', appName: 'Editor', bundleID: 'com.example.editor' });
+  const log = sim.log.take();
+  const set = log.findIndex((e) => e.op === 'axSet' && e.attribute === 'AXValue');
+  assert.equal(log[set].error, -25204, 'the reply ran into the timeout');
+  const read = log.slice(set).find((e) => e.op === 'axCopy' && e.attribute === 'AXValue');
+  assert.equal(read.t - log[set].t, 1, 'read back at once, though the application was marked unresponsive');
+  assert.deepEqual(inspect().writes, ['aslow b']);
+  assert.deepEqual(inspect().selectedRange, { location: 6, length: 0 }, 'the caret follows the text');
+  assert.equal(insert('again ').ok, true, 'not learned as clipboard-preferred');
+
+  // Still working on it when the read-back gives up: declined, bounded, and
+  // the set is not repeated.
+  sim.reset();
+  editor({ bundleID: 'com.example.sluggish', value: '', selectedRange: { location: 0, length: 0 }, field: { setLatency: 8 } });
+  info();
+  sim.log.take();
+  const before = sim.clock.now();
+  assert.equal(insert('late').reason, 'ax_write_verification_failed');
+  const took = sim.clock.now() - before;
+  // The set's second, then reads that each wait out the timeout: no read
+  // starts later than 2 s after the set's reply.
+  assert.ok(took > 3 && took < 3.11, `${took} s`);
+  const reads = sim.log.take().filter((e) => e.op === 'axCopy' && e.attribute === 'AXValue');
+  assert.deepEqual(reads.map((e) => e.error), [-25204, -25204]);
+  assert.deepEqual(inspect().writes, ['late']);
+  sim.clock.advance(10);
+  assert.equal(inspect().value, 'late', 'the application got to it in the end');
+});
+
 test('a refused write fails at once and teaches nothing', () => {
   editor({ bundleID: 'com.example.refuses', value: 'x', selectedRange: { location: 1, length: 0 }, field: { onWrite: 'refuse' } });
   info();
@@ -106,15 +142,26 @@ test('a refused write fails at once and teaches nothing', () => {
   assert.equal(insert('y').reason, 'ax_write_verification_failed', 'not promoted');
 });
 
-test('the paste preparation activates only an application that is not already in front', () => {
-  addApp({ pid: 300, bundleID: 'com.example.other', name: 'Other', windows: [], frontmost: false, active: true });
+// Whether an application is in front is asked at the moment of the paste
+// preparation: a running-application record's own active flag lags behind
+// in a host whose main run loop does not turn.
+test('the paste preparation activates the application only when the user has left it', () => {
   editor({ active: false, field: { onWrite: 'refuse' } });
   info();
   sim.log.take();
-  insert('x');
-  const log = sim.log.take();
+  assert.equal(insert('x').reason, 'ax_write_verification_failed');
+  assert.deepEqual(sim.apps.activations(), [], 'in front, whatever its record says');
+  assert.deepEqual(sleeps(sim.log.take()), [0.05]);
+
+  sim.reset();
+  addApp({ pid: 300, bundleID: 'com.example.other', name: 'Other', windows: [], frontmost: false, active: true });
+  editor({ bundleID: 'com.example.ignores', active: true, field: { onWrite: 'ignore' } });
+  info();
+  sim.apps.setFrontmostAfter(300, 0.3);  // during the read-back
+  sim.log.take();
+  assert.equal(insert('x').reason, 'ax_write_verification_failed');
   assert.deepEqual(sim.apps.activations(), [{ pid: 100, options: 2 }]);
-  assert.deepEqual(sleeps(log), [0.18, 0.05]);
+  assert.deepEqual(sleeps(sim.log.take()), [0.05, 0.1, 0.2, 0.25, 0.18, 0.05]);
   assert.equal(inspect().focusedSets, 1);
 });
 
@@ -137,6 +184,19 @@ test('the built-in clipboard application and the route order', () => {
     assert.deepEqual(inspect().writes, [], `${bundleID} not written`);
     assert.equal(readText().ok, true, `${bundleID} keeps its target`);
   }
+});
+
+test('focus resting on the group around the captured field is not drift', () => {
+  addApp({ active: true, windows: [window([node('grp', 'AXGroup', [textField('f', { value: 'a', selectedRange: { location: 1, length: 0 } }),
+    textField('g', { value: 'b' })])])], focusedElement: 'grp' });
+  assert.equal(info().role, 'AXTextField', 'locked onto the field inside');
+  assert.equal(insert('x').method, 'accessibility');
+  assert.equal(inspect().value, 'ax');
+  sim.apps.update(100, { focusedElement: 'f' });
+  assert.equal(insert('y').method, 'accessibility', 'nor is focus on the field itself');
+  sim.apps.update(100, { focusedElement: 'g' });
+  assert.equal(insert('z').reason, 'focus_drifted', 'another field is');
+  assert.equal(inspect().value, 'axy');
 });
 
 test('focus drift: another element of the application has the focus now', () => {
@@ -164,6 +224,45 @@ test('a field without a text value or without a usable range declines for a past
     assert.equal(insert('x').reason, reason, JSON.stringify(field));
     assert.equal(inspect().focusedSets, 1);
   }
+});
+
+// Each query is a round trip to the other application while the user waits
+// for the text.
+test('an insertion into a native field captured a moment earlier costs at most six round trips', () => {
+  editor();
+  info();
+  sim.log.take();
+  assert.equal(insert('there').method, 'accessibility');
+  const trips = sim.log.take().filter((e) => ['axCopy', 'axCopyMultiple', 'axSettable', 'axSet'].includes(e.op));
+  assert.ok(trips.length <= 6, JSON.stringify(trips));
+});
+
+test('route tests that the budget or a silent application cuts short decline as target_unresponsive', () => {
+  // Every query takes 0.45 s, never timing out; the field lies nine levels
+  // under a web area, so its web check needs ten of them.
+  const slow = { latency: 0.45 };
+  let inner = textField('f', { value: 'draft', selectedRange: { location: 5, length: 0 }, ...slow });
+  for (let i = 8; i >= 1; i--) inner = node(`g${i}`, 'AXGroup', [inner], slow);
+  addApp({ bundleID: 'com.example.reader', active: true, ...slow, focusedElement: 'f',
+    windows: [{ id: 'win', role: 'AXWindow', ...slow, children: [node('web', 'AXWebArea', [inner], slow)] }] });
+  info();
+  const r = insert('words');
+  assert.deepEqual(r, { ok: false, appName: 'Editor', bundleID: 'com.example.reader', reason: 'target_unresponsive' });
+  assert.deepEqual(inspect().writes, [], 'never written');
+  assert.equal(inspect().focusedSets, 1, 'prepared for a paste');
+  assert.equal(readText().text, 'draft', 'the target stays');
+
+  // The field stops answering after the capture: its value read runs into
+  // the timeout, which is not a field without a value.
+  sim.reset();
+  editor();
+  info();
+  sim.apps.update(100, { windows: [window([textField('f', { value: 'hello world', latency: 5 })])] });
+  const before = sim.clock.now();
+  assert.equal(insert('there').reason, 'target_unresponsive');
+  assert.ok(sim.clock.now() - before <= 1.06, 'one timeout, then the paste pause');
+  assert.equal(inspect().focusedSets, 0, 'a field that stopped answering is not asked again in the same call');
+  assert.deepEqual(inspect().writes, []);
 });
 
 test('empty text is refused before anything else', () => {

@@ -21,6 +21,8 @@ if (verdict.ok) {
 } else {
   const reason: pelmora.InsertionFailure = verdict.reason;
   void reason;
+  const unresponsive: pelmora.InsertionFailure = 'target_unresponsive';
+  void unresponsive;
 }
 
 const hotkeys = parse(pelmora.getSystemSymbolicHotkeys());

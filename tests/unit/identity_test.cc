@@ -31,10 +31,10 @@ TEST(WebEditorBundle, PrefixOnlyAtADotBoundary) {
 }
 
 TEST(SameApplication, BundleIdentifiersFirstNamesOnlyWhenBothAreEmpty) {
-  CapturedTextTarget withBundle{"Notes", "com.example.notes", {}, {}, 0};
+  CapturedTextTarget withBundle{.appName = "Notes", .bundleID = "com.example.notes"};
   EXPECT_TRUE(isSameApplicationIdentity(withBundle, "com.example.notes", "Renamed"));
   EXPECT_FALSE(isSameApplicationIdentity(withBundle, "", "Notes"));
-  CapturedTextTarget unnamed{"Tool", "", {}, {}, 0};
+  CapturedTextTarget unnamed{.appName = "Tool"};
   EXPECT_TRUE(isSameApplicationIdentity(unnamed, "", "Tool"));
   EXPECT_FALSE(isSameApplicationIdentity(unnamed, "", "Other"));
   EXPECT_FALSE(isSameApplicationIdentity(unnamed, "com.example.tool", "Tool"));
@@ -43,7 +43,7 @@ TEST(SameApplication, BundleIdentifiersFirstNamesOnlyWhenBothAreEmpty) {
 TEST(TargetAge, WholeSecondsAreExactOnALargeClock) {
   sim::reset();
   sim::advanceClock(0.3);  // an awkward capture time
-  CapturedTextTarget target{"A", "a", {}, {}, platform::now()};
+  CapturedTextTarget target{.appName = "A", .bundleID = "a", .capturedAt = platform::now()};
   for (int i = 0; i < 599; ++i) sim::advanceClock(1);
   EXPECT_LT(targetAge(target), kTargetInsertionLifetime);
   sim::advanceClock(1);

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <limits>
 
+#include "insertion/ax_write.h"
 #include "insertion/tty.h"
 #include "insertion/utf16_splice.h"
 #include "platform/posix/child_process.h"
+#include "platform/sim/world.h"
 
 namespace {
 
@@ -47,6 +49,24 @@ TEST(Utf16Splice, RefusesWhatWouldCorruptOrOverflow) {
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
   EXPECT_FALSE(spliceUtf16("abc", 1, kMax, "x"));
   EXPECT_TRUE(spliceUtf16("abc", 3, 0, "x"));
+}
+
+// JavaScript hands over only UTF-8, but a splice gone wrong must not reach a
+// field: a string that cannot be made would be written as the empty one.
+TEST(VerifiedWrite, TextThatIsNotUtf8IsRefusedAndTeachesNothing) {
+  sim::reset();
+  auto app = std::make_unique<sim::App>();
+  app->pid = 9;
+  sim::Value field = sim::Value::object({{"id", "f"}, {"role", "AXTextField"}, {"value", "keep me"}, {"valueSettable", true}});
+  sim::setWindows(*app, sim::Value::array({field}));
+  sim::world().desktop.apps.push_back(std::move(app));
+  platform::Element application = platform::applicationElement(9);
+  platform::AttributeResult windows = platform::copyAttribute(application.get(), "AXWindows");
+  ASSERT_EQ(windows.elements.size(), 1u);
+  EXPECT_FALSE(tryAXWrite(windows.elements[0].get(), "bad \xC3", "com.example.bytes", true));
+  EXPECT_EQ(sim::findNode(sim::Value("f"))->value.string, "keep me");
+  EXPECT_EQ(gClipboardPreferredAppendBundles().count("com.example.bytes"), 0u);
+  sim::reset();
 }
 
 TEST(ForegroundShell, FirstForegroundLineDecides) {

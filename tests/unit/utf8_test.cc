@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "unicode/utf16.h"
 
 namespace {
 
+using unicode::isWellFormedUtf8;
 using unicode::toWellFormedUtf8;
+using unicode::utf16FromUtf8;
+using unicode::utf8FromUtf16;
+using Units = std::vector<uint16_t>;
 
 const std::string R = "\xEF\xBF\xBD";
 
@@ -34,6 +41,34 @@ TEST(Utf8, TruncatedSequencesAreOneReplacementEach) {
   EXPECT_EQ(toWellFormedUtf8("\xE2\x82x"), R + "x");
   EXPECT_EQ(toWellFormedUtf8("\xF0\x9F\x98\xE2\x82\xAC"), R + "\xE2\x82\xAC");
   EXPECT_EQ(toWellFormedUtf8("ab\xC3"), "ab" + R);
+}
+
+// UTF-16, as every macOS string API takes and gives text.
+TEST(Utf16, EveryCharacterMakesTheRoundTripNulAndByteOrderMarkIncluded) {
+  const std::string text("\xEF\xBB\xBF" "a\0b caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", 21);
+  const auto units = utf16FromUtf8(text);
+  ASSERT_TRUE(units);
+  EXPECT_EQ(*units, (Units{0xFEFF, 'a', 0, 'b', ' ', 'c', 'a', 'f', 0xE9, ' ', 0x20AC, ' ', 0xD83D, 0xDE00}));
+  EXPECT_EQ(utf8FromUtf16(*units), text);
+  EXPECT_EQ(utf16FromUtf8(""), Units{});
+  EXPECT_EQ(utf16FromUtf8("\xF4\x8F\xBF\xBF"), (Units{0xDBFF, 0xDFFF}));  // U+10FFFF
+}
+
+TEST(Utf16, LoneSurrogatesBecomeOneReplacementEach) {
+  EXPECT_EQ(utf8FromUtf16(Units{0xD83D}), R);
+  EXPECT_EQ(utf8FromUtf16(Units{'a', 0xDE00, 'b'}), "a" + R + "b");
+  EXPECT_EQ(utf8FromUtf16(Units{0xDE00, 0xD83D}), R + R);          // a pair in the wrong order
+  EXPECT_EQ(utf8FromUtf16(Units{0xD83D, 0xD83D, 0xDE00}), R + "\xF0\x9F\x98\x80");
+  EXPECT_EQ(utf8FromUtf16(Units{'x', 0xD83D}), "x" + R);           // cut off at the end
+}
+
+TEST(Utf16, TextThatIsNotUtf8HasNoUtf16) {
+  for (std::string bad : {std::string("\x80"), std::string("ok\xC3"), std::string("\xED\xA0\x80"),
+                          std::string("\xC0\xAF"), std::string("\xF4\x90\x80\x80"), std::string("a\xFF")}) {
+    EXPECT_FALSE(utf16FromUtf8(bad)) << bad;
+    EXPECT_FALSE(isWellFormedUtf8(bad)) << bad;
+  }
+  EXPECT_TRUE(isWellFormedUtf8(std::string("a\0\xF0\x9F\x98\x80", 6)));
 }
 
 }  // namespace

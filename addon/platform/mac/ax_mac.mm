@@ -152,6 +152,8 @@ SettableResult isAttributeSettable(ElementRef element, std::string_view attribut
   return r;
 }
 
+// Text that is not UTF-8 makes no string, and the set is refused as an
+// illegal argument: an empty string in its place would wipe the field.
 AXError setStringAttribute(ElementRef element, std::string_view attribute, std::string_view value) noexcept {
   mac::ScopedCF string(mac::createString(value));
   return setValue(element, attribute, string.ref);

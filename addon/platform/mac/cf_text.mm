@@ -2,37 +2,35 @@
 
 #include <vector>
 
+#include "unicode/utf16.h"
 #include "unicode/utf8.h"
 
 namespace platform::mac {
 
-
+// Not CFStringGetCStringPtr: the pointer it may answer is a C string, which
+// ends at the first U+0000 of the value.
 std::string toUtf8(CFStringRef string) {
   if (!string) return {};
   const CFIndex length = CFStringGetLength(string);
-  if (const char* fast = CFStringGetCStringPtr(string, kCFStringEncodingUTF8)) return std::string(fast);
-  std::vector<UniChar> units(static_cast<size_t>(length));
-  CFStringGetCharacters(string, CFRangeMake(0, length), units.data());
-  std::string out;
-  out.reserve(units.size());
-  for (size_t i = 0; i < units.size(); ++i) {
-    uint32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      unicode::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      unicode::appendUtf8(out, 0xFFFD);
-    } else {
-      unicode::appendUtf8(out, u);
-    }
-  }
-  return out;
+  if (const UniChar* direct = CFStringGetCharactersPtr(string))
+    return unicode::utf8FromUtf16({reinterpret_cast<const uint16_t*>(direct), static_cast<size_t>(length)});
+  std::vector<uint16_t> units(static_cast<size_t>(length));
+  CFStringGetCharacters(string, CFRangeMake(0, length), reinterpret_cast<UniChar*>(units.data()));
+  return unicode::utf8FromUtf16(units);
 }
 
+// Not CFStringCreateWithBytes: it drops a leading UTF-8 byte order mark
+// whatever its external-representation flag says.
 CFStringRef createString(std::string_view utf8) {
-  CFStringRef s = CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(utf8.data()),
-                                          static_cast<CFIndex>(utf8.size()), kCFStringEncodingUTF8, false);
-  return s ? s : CFStringCreateWithCString(kCFAllocatorDefault, "", kCFStringEncodingUTF8);
+  auto units = unicode::utf16FromUtf8(utf8);
+  if (!units) return nullptr;
+  return CFStringCreateWithCharacters(kCFAllocatorDefault, reinterpret_cast<const UniChar*>(units->data()),
+                                      static_cast<CFIndex>(units->size()));
+}
+
+CFStringRef createStringReplacing(std::string_view utf8) {
+  if (unicode::isWellFormedUtf8(utf8)) return createString(utf8);
+  return createString(unicode::toWellFormedUtf8(std::string(utf8)));
 }
 
 }  // namespace platform::mac

@@ -2,30 +2,14 @@
 // turned into the seam's value tree.
 #include <CoreFoundation/CoreFoundation.h>
 
-#include <string>
 #include <vector>
 
+#include "platform/mac/cf_text.h"
 #include "platform/mac/cf_value.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
-
-// Every character, U+0000 included: a C-string shortcut would end the text at
-// its first NUL, and "Wireless Mic Rx\0..." is not the product name.
-std::string utf8FromCF(CFStringRef string) {
-  const CFIndex length = CFStringGetLength(string);
-  const CFRange range = CFRangeMake(0, length);
-  CFIndex size = 0;
-  // A lone surrogate cannot be written as UTF-8; it becomes '?' rather than
-  // costing the whole string.
-  CFStringGetBytes(string, range, kCFStringEncodingUTF8, '?', false, nullptr, 0, &size);
-  std::string text(static_cast<size_t>(size), '\0');
-  CFStringGetBytes(string, range, kCFStringEncodingUTF8, '?', false,
-                   reinterpret_cast<UInt8*>(text.data()), size, &size);
-  text.resize(static_cast<size_t>(size));
-  return text;
-}
 
 PrefValue numberFromCF(CFNumberRef number) {
   if (!CFNumberIsFloatType(number)) {
@@ -45,7 +29,7 @@ PrefValue valueFromCF(CFTypeRef object) {
   const CFTypeID type = CFGetTypeID(object);
   if (type == CFBooleanGetTypeID()) return PrefValue::ofBool(CFBooleanGetValue(static_cast<CFBooleanRef>(object)));
   if (type == CFNumberGetTypeID()) return numberFromCF(static_cast<CFNumberRef>(object));
-  if (type == CFStringGetTypeID()) return PrefValue::ofString(utf8FromCF(static_cast<CFStringRef>(object)));
+  if (type == CFStringGetTypeID()) return PrefValue::ofString(mac::toUtf8(static_cast<CFStringRef>(object)));
   if (type == CFDateGetTypeID()) return PrefValue::ofDate(CFDateGetAbsoluteTime(static_cast<CFDateRef>(object)));
   if (type == CFDataGetTypeID()) {
     auto data = static_cast<CFDataRef>(object);
@@ -77,10 +61,7 @@ PrefValue valueFromCF(CFTypeRef object) {
 }
 
 CFHandle<CFStringRef> cfStringFromUtf8(std::string_view text) {
-  return CFHandle<CFStringRef>::adopt(CFStringCreateWithBytes(kCFAllocatorDefault,
-                                                              reinterpret_cast<const UInt8*>(text.data()),
-                                                              static_cast<CFIndex>(text.size()),
-                                                              kCFStringEncodingUTF8, false));
+  return CFHandle<CFStringRef>::adopt(mac::createString(text));
 }
 
 PrefValue copyAppPreference(std::string_view key, std::string_view domain) noexcept {

@@ -7,7 +7,7 @@
 namespace platform {
 
 size_t graphemeClusterCount(std::string_view utf8) noexcept {
-  mac::ScopedCF string(mac::createString(utf8));
+  mac::ScopedCF string(mac::createStringReplacing(utf8));
   auto s = static_cast<CFStringRef>(string.ref);
   const CFIndex length = CFStringGetLength(s);
   size_t count = 0;
@@ -20,8 +20,8 @@ size_t graphemeClusterCount(std::string_view utf8) noexcept {
 
 bool canonicallyEquivalent(std::string_view a, std::string_view b) noexcept {
   if (a == b) return true;
-  mac::ScopedCF sa(mac::createString(a));
-  mac::ScopedCF sb(mac::createString(b));
+  mac::ScopedCF sa(mac::createStringReplacing(a));
+  mac::ScopedCF sb(mac::createStringReplacing(b));
   // Non-literal comparison treats composed and decomposed forms as equal.
   return CFStringCompare(static_cast<CFStringRef>(sa.ref), static_cast<CFStringRef>(sb.ref), kCFCompareNonliteral) ==
          kCFCompareEqualTo;

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/sim/text_services.h"
 #include "platform/sim/world.h"
+#include "unicode/utf8.h"
 
 namespace platform {
 
@@ -22,6 +23,10 @@ struct ElementObject : sim::Object {
   Target target;
   int32_t pid;
   std::string key;  // node key for nodes
+  // The messaging timeout set on this reference; 0 uses the global one. As on
+  // macOS it belongs to the reference, not to the element it names: another
+  // reference to the same element keeps its own.
+  double timeout = 0;
 };
 
 }  // namespace platform
@@ -62,11 +67,7 @@ std::string timeoutKey(const ElementObject& e) {
 }
 
 double effectiveTimeout(const ElementObject& e) {
-  const auto& t = desk().timeouts;
-  if (e.target != Target::system) {
-    if (auto it = t.find(timeoutKey(e)); it != t.end()) return it->second;
-    if (auto it = t.find("app:" + std::to_string(e.pid)); it != t.end()) return it->second;
-  }
+  if (e.target != Target::system && e.timeout > 0) return e.timeout;
   return desk().globalTimeout.value_or(kDefaultMessagingTimeout);
 }
 
@@ -79,17 +80,22 @@ double latencyOf(const ElementObject& e) {
   return n ? n->latency : 0;
 }
 
-// One round trip: counts, costs its latency (or the timeout), and tells
-// whether the reply came in time.
-bool roundTrip(const ElementObject& e, const char* kind) {
+// One round trip: counts, costs its latency plus the application's own work
+// (or the timeout), and tells whether the reply came in time. An application
+// answers one request at a time: one that is still working on an earlier
+// request (whose reply ran into the timeout) answers only after it.
+bool roundTrip(const ElementObject& e, const char* kind, double work = 0) {
   ++desk().queryCounts[kind];
-  const double latency = latencyOf(e);
+  App* app = e.target == Target::system ? nullptr : desk().app(e.pid);
+  const double queued = app ? std::max(0.0, app->busyUntil - world().clock) : 0;
+  const double reply = queued + latencyOf(e) + work;
+  if (app) app->busyUntil = world().clock + reply;
   const double timeout = effectiveTimeout(e);
-  if (latency > timeout) {
+  if (reply > timeout) {
     advanceClock(timeout);
     return false;
   }
-  advanceClock(latency);
+  advanceClock(reply);
   return true;
 }
 
@@ -130,6 +136,7 @@ AttributeResult resolveRef(const App& app, const AppRef& ref) {
 
 AttributeResult copySystem(std::string_view attribute) {
   if (attribute != "AXFocusedApplication") return failure(platform::kAXAttributeUnsupported);
+  settlePendingFrontmost();
   const Desktop& d = desk();
   std::optional<int32_t> pid;
   switch (d.focusMode) {
@@ -233,36 +240,48 @@ Value rangeValue(platform::TextRange range) {
   return Value::object({{"location", range.location}, {"length", range.length}});
 }
 
+// The application takes an AXValue set at `at` on the clock, as its onWrite
+// says; a set whose reply ran into the timeout is still taken then. Answers
+// the set's own error when the reply comes in time.
+AXError takeValueSet(Node& n, const std::string& value, double at) {
+  const Value& mode = n.onWrite;
+  if (mode.isString() && mode.string == "refuse") return platform::kAXFailure;
+  n.writes.push_back(value);
+  if (mode.isString() && mode.string == "ignore") return platform::kAXSuccess;  // accepted, never shown
+  std::string shown = mode.isObject() && mode["decompose"].boolOr(false) ? canonicalDecomposition(value) : value;
+  if (mode.isObject() && mode.has("delay")) at += mode["delay"].numberOr(0);
+  if (at <= world().clock) {
+    n.value = Value(std::move(shown));
+    n.pendingValue.reset();
+  } else {
+    n.pendingValue = std::make_pair(at, std::move(shown));
+  }
+  return platform::kAXSuccess;
+}
+
 AXError setAttribute(platform::ElementRef ref, std::string_view attribute, const Value& value) {
   const ElementObject& e = *ref;
+  const double started = world().clock;
   AXError error = platform::kAXSuccess;
   Resolved r = resolve(e);
+  const bool valueSet = attribute == "AXValue" && value.isString();
+  const double work = r.node && valueSet ? r.node->setLatency : 0;
   if (r.error) {
     error = r.error;
-  } else if (!roundTrip(e, "axSet")) {
+  } else if (!roundTrip(e, "axSet", work)) {
     error = platform::kAXCannotComplete;
+    // The request reached the application, which works on it regardless.
+    if (r.node && valueSet) {
+      settlePendingValue(*r.node);
+      takeValueSet(*r.node, value.string, r.app->busyUntil);
+    }
   } else if (!r.node) {
     error = platform::kAXAttributeUnsupported;
   } else {
     Node& n = *r.node;
     settlePendingValue(n);
-    if (attribute == "AXValue" && value.isString()) {
-      const Value& mode = n.onWrite;
-      if (mode.isString() && mode.string == "refuse") {
-        error = platform::kAXFailure;
-      } else {
-        n.writes.push_back(value.string);
-        if (mode.isString() && mode.string == "ignore") {
-          // accepted, never shown
-        } else if (mode.isObject() && mode.has("delay")) {
-          n.pendingValue = std::make_pair(world().clock + mode["delay"].numberOr(0), value.string);
-        } else if (mode.isObject() && mode["decompose"].boolOr(false)) {
-          n.value = Value(canonicalDecomposition(value.string));
-        } else {
-          n.value = value;
-          n.pendingValue.reset();
-        }
-      }
+    if (valueSet) {
+      error = takeValueSet(n, value.string, world().clock);
     } else if (attribute == "AXSelectedTextRange" && value.isObject()) {
       if (n.rangeKind == Node::Range::unsupported) {
         error = platform::kAXAttributeUnsupported;
@@ -276,13 +295,17 @@ AXError setAttribute(platform::ElementRef ref, std::string_view attribute, const
       error = platform::kAXIllegalArgument;
     }
   }
-  log("axSet", Value::object({{"element", logName(e)}, {"attribute", std::string(attribute)}, {"value", value}, {"error", error}}));
+  world().log.push_back(LogEntry{started, "axSet",
+                                 Value::object({{"element", logName(e)},
+                                                {"attribute", std::string(attribute)},
+                                                {"value", value},
+                                                {"error", error}})});
   return error;
 }
 
 std::optional<platform::RunningApplication> record(const App* app) {
   if (!app || !app->running) return std::nullopt;
-  return platform::RunningApplication{app->pid, app->bundleID, app->name, app->active};
+  return platform::RunningApplication{app->pid, app->bundleID, app->name};
 }
 
 }  // namespace
@@ -305,16 +328,17 @@ int32_t elementPid(ElementRef element) noexcept {
 
 void setMessagingTimeout(ElementRef element, double seconds) noexcept {
   if (!element || !(seconds >= 0)) return;
-  // As on macOS, zero restores the default, and the system-wide element sets
-  // it for every element.
+  // As on macOS: on the system-wide element it sets the timeout of every
+  // reference of the process (zero restores the default); on any other it
+  // sets that reference's own (zero returns it to the global one).
   auto& d = sim::desk();
   if (element->target == ElementObject::Target::system) {
     d.globalTimeout = seconds > 0 ? std::optional<double>(seconds) : std::nullopt;
-  } else if (seconds > 0) {
-    d.timeouts[sim::timeoutKey(*element)] = seconds;
-  } else {
-    d.timeouts.erase(sim::timeoutKey(*element));
+    return;
   }
+  element->timeout = seconds;
+  if (seconds > 0) d.timeouts[sim::timeoutKey(*element)] = seconds;
+  else d.timeouts.erase(sim::timeoutKey(*element));
 }
 
 AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
@@ -398,6 +422,15 @@ SettableResult isAttributeSettable(ElementRef element, std::string_view attribut
 }
 
 AXError setStringAttribute(ElementRef element, std::string_view attribute, std::string_view value) noexcept {
+  // Text that is not UTF-8 has no string to send; the macOS layer refuses it
+  // before asking the application.
+  if (!unicode::isWellFormedUtf8(value)) {
+    sim::log("axSet", sim::Value::object({{"element", sim::logName(*element)},
+                                           {"attribute", std::string(attribute)},
+                                           {"value", sim::Value(unicode::toWellFormedUtf8(std::string(value)))},
+                                           {"error", kAXIllegalArgument}}));
+    return kAXIllegalArgument;
+  }
   return sim::setAttribute(element, attribute, sim::Value(std::string(value)));
 }
 
@@ -430,6 +463,7 @@ std::vector<RunningApplication> runningApplicationsWithBundleID(std::string_view
 
 std::optional<RunningApplication> frontmostApplication() {
   sim::log("frontmost");
+  sim::settlePendingFrontmost();
   const auto& d = sim::desk();
   return d.frontmost ? sim::record(d.app(*d.frontmost)) : std::nullopt;
 }

@@ -48,10 +48,21 @@ Value appsUpdate(const std::vector<Value>& args) {
   return {};
 }
 
+std::optional<int32_t> optionalPid(const Value& v) {
+  if (v.isNull() || v.isUndefined()) return std::nullopt;
+  return requirePid(v);
+}
+
 Value appsSetFrontmost(const std::vector<Value>& args) {
-  const Value& v = arg(args, 0);
-  if (v.isNull() || v.isUndefined()) desk().frontmost.reset();
-  else desk().frontmost = requirePid(v);
+  desk().frontmost = optionalPid(arg(args, 0));
+  desk().pendingFrontmost.reset();
+  return {};
+}
+
+Value appsSetFrontmostAfter(const std::vector<Value>& args) {
+  const double seconds = requireNumber(arg(args, 1), "seconds");
+  if (!(seconds >= 0)) throw ControlError{"setFrontmostAfter(pid, seconds): seconds must be zero or more"};
+  desk().pendingFrontmost = std::make_pair(world().clock + seconds, optionalPid(arg(args, 0)));
   return {};
 }
 
@@ -140,6 +151,7 @@ constexpr ControlEntry kAxControl[] = {
     {"apps.add", appsAdd},
     {"apps.update", appsUpdate},
     {"apps.setFrontmost", appsSetFrontmost},
+    {"apps.setFrontmostAfter", appsSetFrontmostAfter},
     {"apps.setSystemFocus", appsSetSystemFocus},
     {"apps.activations", appsActivations},
 };

@@ -67,6 +67,8 @@ struct Builder {
     n->errors = errorTable(d["errors"], "errors");
     n->settableErrors = errorTable(d["settableErrors"], "settableErrors");
     n->latency = d.has("latency") ? requireNumber(d["latency"], "latency") : 0;
+    n->setLatency = d.has("setLatency") ? requireNumber(d["setLatency"], "setLatency") : 0;
+    if (!(n->latency >= 0) || !(n->setLatency >= 0)) throw ControlError{"latencies are seconds, zero or more"};
     n->onWrite = d["onWrite"];
     n->focusedElement = d["focusedElement"];
     checkAppRef(n->focusedElement, "focusedElement");
@@ -153,6 +155,14 @@ Node* findNode(const Value& id) {
   for (const auto& app : world().desktop.apps)
     if (Node* n = app->find(key)) return n;
   return nullptr;
+}
+
+void settlePendingFrontmost() {
+  Desktop& d = world().desktop;
+  if (d.pendingFrontmost && world().clock >= d.pendingFrontmost->first) {
+    d.frontmost = d.pendingFrontmost->second;
+    d.pendingFrontmost.reset();
+  }
 }
 
 void settlePendingValue(Node& node) {

@@ -30,6 +30,7 @@ struct Node {
   std::map<std::string, int32_t> errors;          // per attribute, for copies
   std::map<std::string, int32_t> settableErrors;  // per attribute, for settable queries
   double latency = 0;
+  double setLatency = 0;  // what the application takes to apply an AXValue set, on top
   Value onWrite;         // 'apply' (default), 'refuse', 'ignore', {delay}, {decompose}
   Value focusedElement;  // what the node's own AXFocusedUIElement answers, if anything
 
@@ -49,6 +50,7 @@ struct App {
   bool active = false;
   bool running = true;
   double latency = 0;
+  double busyUntil = 0;  // the clock time its last request is done
   AppRef focusedWindow, mainWindow, focusedElement;
   std::deque<int32_t> focusedElementErrors;
   std::vector<Node*> windows;
@@ -65,11 +67,15 @@ struct Desktop {
   bool trusted = true;
   std::vector<std::unique_ptr<App>> apps;  // in the order they were added
   std::optional<int32_t> frontmost;
+  // A switch of the frontmost application that happens later on the clock
+  // (the user moving on while the addon works): (due time, pid or none).
+  std::optional<std::pair<double, std::optional<int32_t>>> pendingFrontmost;
   // The system-wide focused application: follows the frontmost one unless set.
   enum class Focus : uint8_t { followFrontmost, app, none, error } focusMode = Focus::followFrontmost;
   int32_t focusValue = 0;
   Value activations = Value::array();
-  // Messaging timeouts the addon set, by element key ("app:<pid>", a node key).
+  // The messaging timeout the addon last set on a reference of each element,
+  // by element key ("app:<pid>", a node key); queries use each reference's own.
   std::map<std::string, double> timeouts;
   std::optional<double> globalTimeout;  // set through the system-wide element
   std::map<std::string, int64_t> queryCounts;
@@ -96,6 +102,8 @@ Node* findNode(const Value& id);
 
 // Applies a delayed write whose time has come.
 void settlePendingValue(Node& node);
+// Makes a later switch of the frontmost application whose time has come.
+void settlePendingFrontmost();
 
 // Element references the addon holds right now.
 int64_t liveElementCount();

@@ -1,0 +1,62 @@
+#include "unicode/utf16.h"
+
+#include "unicode/utf8.h"
+
+namespace unicode {
+namespace {
+
+bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// The scalar of a well-formed sequence of `length` bytes at text[i].
+uint32_t decode(std::string_view text, size_t i, size_t length) {
+  static constexpr uint8_t kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  uint32_t scalar = static_cast<uint8_t>(text[i]) & kLeadMask[length];
+  for (size_t k = 1; k < length; ++k) scalar = (scalar << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+  return scalar;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint16_t>> utf16FromUtf8(std::string_view utf8) {
+  std::vector<uint16_t> out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const auto byte = static_cast<uint8_t>(utf8[i]);
+    if (byte < 0x80) {
+      out.push_back(byte);
+      ++i;
+      continue;
+    }
+    const size_t length = utf8SequenceLength(utf8, i);
+    if (length == 0) return std::nullopt;
+    const uint32_t scalar = decode(utf8, i, length);
+    if (scalar >= 0x10000) {
+      out.push_back(static_cast<uint16_t>(0xD800 + ((scalar - 0x10000) >> 10)));
+      out.push_back(static_cast<uint16_t>(0xDC00 + ((scalar - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<uint16_t>(scalar));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string utf8FromUtf16(std::span<const uint16_t> utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    const uint32_t unit = utf16[i];
+    if (isHighSurrogate(unit) && i + 1 < utf16.size() && isLowSurrogate(utf16[i + 1])) {
+      appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
+      ++i;
+    } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
+      appendUtf8(out, 0xFFFD);
+    } else {
+      appendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+}  // namespace unicode

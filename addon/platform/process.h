@@ -20,9 +20,9 @@ struct ChildResult {
 };
 
 // Runs the program with the arguments (never through a shell), standard
-// input inherited, standard error to the null device, standard output read
-// while it runs. A process still running after timeoutSeconds is killed and
-// reaped.
+// input and standard error on the null device, standard output read while it
+// runs, and no other descriptor of the host. A process still running after
+// timeoutSeconds is killed and reaped.
 ChildResult runChildProcess(const std::string& path, const std::vector<std::string>& args, double timeoutSeconds);
 
 }  // namespace platform

@@ -2,6 +2,9 @@
 // rule, the control-character screen, and the child-process runner.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <limits>
 
@@ -106,6 +109,19 @@ TEST(ChildProcess, ChattyToolsDrainAndHungOnesAreKilled) {
   // A grandchild keeping the pipe open after its parent exited.
   auto grandchild = platform::posix::runChildProcess("/bin/sh", {"-c", "sleep 30 & echo started"}, 0.3);
   EXPECT_TRUE(grandchild.timedOut);
+}
+
+TEST(ChildProcess, GetsNoDescriptorOfTheHost) {
+  // Held open across exec (dup2 clears close-on-exec), as a host's stray
+  // descriptor would be.
+  const int opened = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int held = dup2(opened, 100);
+  close(opened);
+  ASSERT_EQ(held, 100);
+  auto r = platform::posix::runChildProcess(
+      "/bin/sh", {"-c", "for fd in 0 1 2 100; do [ -e /dev/fd/$fd ] && echo $fd; done; read x || echo eof"}, 5);
+  close(held);
+  EXPECT_EQ(r.output, "0\n1\n2\neof\n");  // standard input from the null device
 }
 
 TEST(RunProcess, OutputThatIsNotUtf8IsDropped) {

@@ -39,6 +39,10 @@ ProcessResult runProcess(const std::string& path, const std::vector<std::string>
 bool foregroundShellInListing(std::string_view listing);
 bool isForegroundShell(const std::string& tty);
 
+// The tool's answer without the white space and line breaks at its ends
+// (those of Unicode, as the system's character set of them has).
+std::string_view trimWhitespaceAndLineBreaks(std::string_view s);
+
 // Text that the shell's line editor would act on rather than show: C0
 // controls (tab and line breaks included), DEL and C1 controls.
 bool containsControlCharacters(std::string_view utf8);

@@ -1,5 +1,6 @@
 // Pure parts of the insertion routes: the UTF-16 splice, the ps listing
-// rule, the control-character screen, and the child-process runner.
+// rule, the trimming of tool output, the control-character screen, and the
+// child-process runner.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -68,6 +69,17 @@ TEST(ForegroundShell, PaddedColumnsPathsBlanksAndOddLines) {
   EXPECT_FALSE(foregroundShellInListing("S+ bash -c\n"));                 // a command, not a shell name
   EXPECT_FALSE(foregroundShellInListing("S+ zshell\n"));
   EXPECT_TRUE(foregroundShellInListing("\xE2\x80\x83S+ sh\xE2\x80\x83\n"));  // em spaces around
+}
+
+TEST(ToolOutput, WhiteSpaceAndLineBreaksOfUnicodeAreTrimmed) {
+  for (std::string space : {"\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80",
+                            "\xE2\x80\x85", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF",
+                            "\xE2\x81\x9F", "\xE3\x80\x80"})
+    EXPECT_EQ(trimWhitespaceAndLineBreaks(space + "/dev/ttys003" + space + space + "\n"), "/dev/ttys003") << space;
+  // Not white space: zero-width space, word joiner, a letter ending in 0x85.
+  EXPECT_EQ(trimWhitespaceAndLineBreaks("\xE2\x80\x8B/dev/x\xE2\x81\xA0"), "\xE2\x80\x8B/dev/x\xE2\x81\xA0");
+  EXPECT_EQ(trimWhitespaceAndLineBreaks(" \xC4\x85\n"), "\xC4\x85");
+  EXPECT_EQ(trimWhitespaceAndLineBreaks("\xE2\x80\xA8 \n"), "");
 }
 
 TEST(ControlCharacters, C0DelAndC1AreDeclined) {

@@ -1,10 +1,5 @@
 #include "insertion/tty.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include "unicode/utf8.h"
 #include "platform/platform.h"
 
@@ -120,6 +115,10 @@ bool insertViaTTY(std::string_view text, std::string_view bundleID) {
   if (!script) return false;
   // Typed into a shell, a line break would run a command nobody confirmed.
   if (containsControlCharacters(text)) return false;
+  // Without the permission the first byte is refused: asking the terminal
+  // first would only cost two programs and, on a Mac, perhaps the consent
+  // prompt for automation.
+  if (!platform::canTypeIntoOtherTerminals()) return false;
 
   ProcessResult osa = runProcess(platform::toolPath(platform::Tool::osascript), {"-e", std::string(*script)});
   if (osa.status != 0) return false;
@@ -129,19 +128,9 @@ bool insertViaTTY(std::string_view text, std::string_view bundleID) {
   std::string device = ttyPath;
   for (size_t at; (at = device.find("/dev/")) != std::string::npos;) device.erase(at, 5);
   if (!isForegroundShell(device)) return false;
-
-  // Writing to a tty only displays the bytes; injecting them as input puts
-  // them in the shell's line editor. Without becoming our controlling
-  // terminal, and never blocking.
-  const int fd = open(ttyPath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = isatty(fd) == 1;
-  for (size_t i = 0; ok && i < text.size(); ++i) {
-    char byte = text[i];
-    ok = ioctl(fd, TIOCSTI, &byte) == 0;
-  }
-  close(fd);
-  return ok;
+  // Injected as input, the bytes land in the shell's line editor; written,
+  // they would only be shown.
+  return platform::typeIntoTerminal(ttyPath, text, kTypingPace);
 }
 
 }  // namespace pelmora

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace pelmora {
 
 // Bundle identifier -> the script that answers the tty of its front window.
@@ -25,6 +27,12 @@ inline constexpr std::array<std::string_view, 14> safeShellNames = {
 // user's consent to automation); ps answers in milliseconds. Past this a tool
 // is killed and the route declines, so the host pastes instead.
 inline constexpr double kChildProcessTimeout = 2.0;
+
+// Typing keeps a few hundred bytes at most in the terminal's input queue,
+// far below what it holds (1024 bytes on macOS), so nothing overflows while
+// the line editor redraws. A shell that takes nothing for a second has
+// stopped reading; ten seconds is plenty for any dictation.
+inline constexpr platform::TypingPace kTypingPace{256, 1.0, 10.0};
 
 std::optional<std::string_view> ttyScriptFor(std::string_view bundleID);
 

@@ -1,17 +1,24 @@
 // Pure parts of the insertion routes: the UTF-16 splice, the ps listing
-// rule, the trimming of tool output, the control-character screen, and the
-// child-process runner.
+// rule, the trimming of tool output, the control-character screen, the
+// child-process runner, and typing into a pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <limits>
+#include <thread>
 
 #include "insertion/tty.h"
 #include "insertion/utf16_splice.h"
 #include "platform/posix/child_process.h"
+#include "platform/posix/terminal_input.h"
 
 namespace {
 
@@ -140,6 +147,71 @@ TEST(RunProcess, OutputThatIsNotUtf8IsDropped) {
   auto r = runProcess("/usr/bin/printf", {"a\\377b"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "");
+}
+
+// A pseudo-terminal whose reader the test plays.
+struct Pty {
+  int master = -1, reader = -1;
+  std::string path;
+  explicit Pty(bool lineMode) {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    path = ptsname(master);
+    reader = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios mode{};
+    tcgetattr(reader, &mode);
+    if (!lineMode) cfmakeraw(&mode);  // as a line editor sets it
+    tcsetattr(reader, TCSANOW, &mode);
+  }
+  ~Pty() {
+    close(reader);
+    close(master);
+  }
+  std::string readAll() const {
+    std::string got;
+    char buffer[4096];
+    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
+    return got;
+  }
+};
+
+TEST(TypingIntoTerminal, ACrawlingReaderMeetsTheBoundAndWhatItNeverReadIsTakenBack) {
+  if (!platform::posix::canTypeIntoOtherTerminals()) GTEST_SKIP() << "this process may not type into a terminal";
+  Pty pty(false);
+  ASSERT_GE(pty.reader, 0);
+  std::atomic<bool> done{false};
+  std::string taken;
+  std::thread reader([&] {
+    while (!done) {
+      char c;
+      if (read(pty.reader, &c, 1) == 1) taken += c;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool typed = platform::posix::typeIntoTerminal(pty.path, std::string(5000, 'k'), {16, 0.3, 0.6});
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  reader.join();
+  EXPECT_FALSE(typed);
+  EXPECT_GE(took, 0.6);  // never stalled for 0.3 s: it was the bound on the whole text
+  EXPECT_LT(took, 1.0);
+  EXPECT_GT(taken.size(), 20u);
+  EXPECT_EQ(pty.readAll(), "");
+}
+
+TEST(TypingIntoTerminal, ALineReaderGetsOnlyALineItCanHold) {
+  if (!platform::posix::canTypeIntoOtherTerminals()) GTEST_SKIP() << "this process may not type into a terminal";
+  Pty pty(true);
+  ASSERT_GE(pty.reader, 0);
+  const long maxCanon = fpathconf(pty.reader, _PC_MAX_CANON);
+  ASSERT_GT(maxCanon, 1);
+  const platform::TypingPace pace{256, 1, 2};
+  EXPECT_FALSE(platform::posix::typeIntoTerminal(pty.path, std::string(static_cast<size_t>(maxCanon), 'a'), pace));
+  EXPECT_TRUE(platform::posix::typeIntoTerminal(pty.path, std::string(static_cast<size_t>(maxCanon) - 1, 'b'), pace));
+  char end = '\n';
+  ASSERT_EQ(ioctl(pty.reader, TIOCSTI, &end), 0);
+  EXPECT_EQ(pty.readAll(), std::string(static_cast<size_t>(maxCanon) - 1, 'b') + "\n");
 }
 
 }  // namespace

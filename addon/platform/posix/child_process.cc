@@ -2,6 +2,7 @@
 // never fill the pipe and stall, and a deadline, so that a hung one cannot
 // freeze the caller.
 #include "platform/posix/child_process.h"
+#include "platform/posix/fd.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -33,13 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 // More than any of our tools prints; the rest is read and dropped.
 constexpr size_t kMaxOutput = 1 << 20;
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
 
 int millisecondsLeft(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

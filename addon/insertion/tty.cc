@@ -1,10 +1,5 @@
 #include "insertion/tty.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include "unicode/utf8.h"
 #include "platform/platform.h"
 
@@ -24,43 +19,35 @@ bool isUtf8(std::string_view s) {
 }
 
 // Tab and the space separators of Unicode category Zs, as UTF-8.
-size_t blankLengthAt(std::string_view s, size_t i) {
-  static constexpr std::string_view kBlanks[] = {
-      "\t", " ", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
-      "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
-      "\xE2\x80\x8A", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+constexpr std::string_view kBlanks[] = {
+    "\t", " ", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
+    "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
+    "\xE2\x80\x8A", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+// LF, VT, FF, CR, NEL and the separators of categories Zl and Zp.
+constexpr std::string_view kLineBreaks[] = {"\n", "\v", "\f", "\r", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9"};
+
+size_t spaceLengthAt(std::string_view s, size_t i, bool lineBreaks) {
   for (std::string_view b : kBlanks)
     if (s.substr(i, b.size()) == b) return b.size();
+  if (lineBreaks)
+    for (std::string_view b : kLineBreaks)
+      if (s.substr(i, b.size()) == b) return b.size();
   return 0;
 }
 
-std::string_view trimBlanks(std::string_view s) {
-  size_t start = 0;
-  while (start < s.size()) {
-    const size_t n = blankLengthAt(s, start);
-    if (!n) break;
-    start += n;
-  }
-  s.remove_prefix(start);
-  // Trailing blanks: step back over whole sequences.
+std::string_view trimSpaces(std::string_view s, bool lineBreaks) {
+  for (size_t n; !s.empty() && (n = spaceLengthAt(s, 0, lineBreaks));) s.remove_prefix(n);
+  // Trailing ones: step back over whole sequences.
   for (bool trimmed = true; trimmed && !s.empty();) {
     trimmed = false;
     for (size_t n = 1; n <= 3 && n <= s.size(); ++n) {
-      if (blankLengthAt(s, s.size() - n) == n) {
+      if (spaceLengthAt(s, s.size() - n, lineBreaks) == n) {
         s.remove_suffix(n);
         trimmed = true;
         break;
       }
     }
   }
-  return s;
-}
-
-// White space and line breaks at both ends of a tool's answer.
-std::string_view trimWhitespace(std::string_view s) {
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-  while (!s.empty() && space(s.front())) s.remove_prefix(1);
-  while (!s.empty() && space(s.back())) s.remove_suffix(1);
   return s;
 }
 
@@ -71,6 +58,8 @@ bool isSafeShell(std::string_view name) {
 }
 
 }  // namespace
+
+std::string_view trimWhitespaceAndLineBreaks(std::string_view s) { return trimSpaces(s, true); }
 
 std::optional<std::string_view> ttyScriptFor(std::string_view bundleID) {
   for (const auto& [bundle, script] : ttyWriteApps)
@@ -89,7 +78,7 @@ ProcessResult runProcess(const std::string& path, const std::vector<std::string>
 bool foregroundShellInListing(std::string_view listing) {
   while (!listing.empty()) {
     const size_t eol = listing.find('\n');
-    std::string_view line = trimBlanks(listing.substr(0, eol));
+    std::string_view line = trimSpaces(listing.substr(0, eol), false);
     listing.remove_prefix(eol == std::string_view::npos ? listing.size() : eol + 1);
     const size_t space = line.find(' ');
     if (line.empty() || space == std::string_view::npos) continue;
@@ -126,28 +115,22 @@ bool insertViaTTY(std::string_view text, std::string_view bundleID) {
   if (!script) return false;
   // Typed into a shell, a line break would run a command nobody confirmed.
   if (containsControlCharacters(text)) return false;
+  // Without the permission the first byte is refused: asking the terminal
+  // first would only cost two programs and, on a Mac, perhaps the consent
+  // prompt for automation.
+  if (!platform::canTypeIntoOtherTerminals()) return false;
 
   ProcessResult osa = runProcess(platform::toolPath(platform::Tool::osascript), {"-e", std::string(*script)});
   if (osa.status != 0) return false;
-  const std::string ttyPath(trimWhitespace(osa.output));
+  const std::string ttyPath(trimWhitespaceAndLineBreaks(osa.output));
   if (ttyPath.empty()) return false;
 
   std::string device = ttyPath;
   for (size_t at; (at = device.find("/dev/")) != std::string::npos;) device.erase(at, 5);
   if (!isForegroundShell(device)) return false;
-
-  // Writing to a tty only displays the bytes; injecting them as input puts
-  // them in the shell's line editor. Without becoming our controlling
-  // terminal, and never blocking.
-  const int fd = open(ttyPath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = isatty(fd) == 1;
-  for (size_t i = 0; ok && i < text.size(); ++i) {
-    char byte = text[i];
-    ok = ioctl(fd, TIOCSTI, &byte) == 0;
-  }
-  close(fd);
-  return ok;
+  // Injected as input, the bytes land in the shell's line editor; written,
+  // they would only be shown.
+  return platform::typeIntoTerminal(ttyPath, text, kTypingPace);
 }
 
 }  // namespace pelmora

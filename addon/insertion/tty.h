@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace pelmora {
 
 // Bundle identifier -> the script that answers the tty of its front window.
@@ -26,6 +28,12 @@ inline constexpr std::array<std::string_view, 14> safeShellNames = {
 // is killed and the route declines, so the host pastes instead.
 inline constexpr double kChildProcessTimeout = 2.0;
 
+// Typing keeps a few hundred bytes at most in the terminal's input queue,
+// far below what it holds (1024 bytes on macOS), so nothing overflows while
+// the line editor redraws. A shell that takes nothing for a second has
+// stopped reading; ten seconds is plenty for any dictation.
+inline constexpr platform::TypingPace kTypingPace{256, 1.0, 10.0};
+
 std::optional<std::string_view> ttyScriptFor(std::string_view bundleID);
 
 struct ProcessResult {
@@ -38,6 +46,10 @@ ProcessResult runProcess(const std::string& path, const std::vector<std::string>
 // shell as its first foreground process.
 bool foregroundShellInListing(std::string_view listing);
 bool isForegroundShell(const std::string& tty);
+
+// The tool's answer without the white space and line breaks at its ends
+// (those of Unicode, as the system's character set of them has).
+std::string_view trimWhitespaceAndLineBreaks(std::string_view s);
 
 // Text that the shell's line editor would act on rather than show: C0
 // controls (tab and line breaks included), DEL and C1 controls.

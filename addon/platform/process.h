@@ -1,9 +1,11 @@
-// Child processes: real POSIX processes on every platform; only the paths of
-// the macOS tools come from the platform.
+// Child processes and terminals: real POSIX processes and ttys on every
+// platform; only the paths of the macOS tools and the permission to type
+// into a terminal come from the platform.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -20,9 +22,26 @@ struct ChildResult {
 };
 
 // Runs the program with the arguments (never through a shell), standard
-// input inherited, standard error to the null device, standard output read
-// while it runs. A process still running after timeoutSeconds is killed and
-// reaped.
+// input and standard error on the null device, standard output read while it
+// runs, and no other descriptor of the host. A process still running after
+// timeoutSeconds is killed and reaped.
 ChildResult runChildProcess(const std::string& path, const std::vector<std::string>& args, double timeoutSeconds);
+
+// Whether this process may type into a terminal that is not its own
+// controlling terminal (TIOCSTI into another session's tty).
+bool canTypeIntoOtherTerminals();
+
+// How typing keeps pace with the terminal's reader.
+struct TypingPace {
+  int queueLimit = 0;         // a byte waits while the input queue holds this many
+  double stallSeconds = 0;    // the reader taking nothing for this long ends the typing
+  double totalSeconds = 0;    // nor does the whole text take longer than this
+};
+
+// Types the bytes into the terminal device at `path` as its keyboard would,
+// as fast as its reader takes them. True when every byte was typed. On any
+// other outcome nothing more is typed and what the reader had not yet read is
+// taken back; what it had read stays on its line.
+bool typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace);
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { addon, sim, nodeEnv } = require('./helpers');
 const { addApp, dropTargetAndCheckHandles, ops } = require('./focus-fixtures');
@@ -54,6 +56,66 @@ for (const [shell, args, command] of shells) {
   });
 }
 
+// A line as long as a very long dictation, in words of several scripts. Run,
+// it writes its payload to `file` and then renames that to `file`.done.
+function longLine(file) {
+  const head = "printf %s '";
+  const tail = `' > ${file}; mv ${file} ${file}.done`;
+  const words = 'Dictated,café-naïve/中文:€5.'.repeat(8) + ' ';
+  const payload = words.repeat(Math.ceil(20000 / words.length)).slice(0, 20000 - head.length - tail.length);
+  return { line: head + payload + tail, payload };
+}
+
+async function fileOnceThere(file, ms) {
+  for (const end = Date.now() + ms; Date.now() < end;) {
+    if (fs.existsSync(file)) return fs.readFileSync(file);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  return null;
+}
+
+// The terminal's input queue drops what overflows it while the line editor
+// redraws; the typing keeps pace with the shell instead.
+for (const [shell, args] of shells.filter(([name]) => ['bash', 'zsh', 'fish'].includes(name))) {
+  test(`${shell}: a 20,000-character line arrives whole`, async () => {
+    terminal = await Terminal.start(shell, args);
+    await new Promise((r) => setTimeout(r, 400));
+    terminalApp(TERMINAL, terminal.path);
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'pelmora-long-'));
+    try {
+      const { line, payload } = longLine(path.join(dir, 'out'));
+      assert.equal(line.length, 20000);
+      assert.deepEqual(insert(line, TERMINAL), { ok: true, method: 'tty', appName: 'Terminal', bundleID: TERMINAL });
+      terminal.type('\n');
+      const got = await fileOnceThere(path.join(dir, 'out.done'), 20000);
+      assert.ok(got, `${shell} never ran the line; its terminal ends with:\n${terminal.output.slice(-400)}`);
+      const sent = Buffer.from(payload);
+      let at = 0;
+      while (at < sent.length && got[at] === sent[at]) at++;
+      assert.ok(got.equals(sent), `${got.length} of ${sent.length} bytes, the first difference at byte ${at}`);
+    } finally {
+      fs.rmSync(dir, { recursive: true, force: true });
+    }
+  });
+}
+
+test('a shell that stops reading: typing ends at the stall bound and takes back what it never read', async () => {
+  terminal = await Terminal.start('bash', ['--norc', '--noprofile', '-i']);
+  await new Promise((r) => setTimeout(r, 300));
+  terminalApp(TERMINAL, terminal.path);
+  terminal.signal('SIGSTOP');
+  const started = Date.now();
+  const r = insert('#' + 'x'.repeat(2000), TERMINAL);
+  const took = (Date.now() - started) / 1000;
+  terminal.signal('SIGCONT');
+  assert.equal(r.reason, 'tty_write_failed');
+  assert.ok(took >= 0.9 && took < 2, `took ${took} s`);
+  assert.equal(sim.ax.inspect('tv').focusedSets, 1, 'prepared for a paste');
+  // Had the queued part stayed, this would run as the end of a comment.
+  terminal.type('echo pel$((6*7))x\n');
+  await terminal.waitFor(/pel42x/);
+});
+
 test('exactly the bytes of the text arrive: no line feed is added', async () => {
   terminal = await Terminal.start('bash', ['--norc', '--noprofile', '-i']);
   await new Promise((r) => setTimeout(r, 300));
@@ -61,7 +123,7 @@ test('exactly the bytes of the text arrive: no line feed is added', async () => 
   assert.equal(insert('echo "[$READLINE_LINE]" caf\u00e9', ITERM).ok, true);
   assert.deepEqual(osa.args(), ['-e', 'tell application "iTerm2" to get the tty of the current session of the current window']);
   await new Promise((r) => setTimeout(r, 300));
-  assert.doesNotMatch(terminal.output, /caf\u00e9\s*\r?\n\$/, 'nothing ran before Return');
+  assert.doesNotMatch(terminal.text, /caf\u00e9\s*\r?\n\$/, 'nothing ran before Return');
   terminal.type(' end\n');
   await terminal.waitFor(/\[\] café end/);
 });
@@ -81,7 +143,7 @@ test('a program in the foreground stops the write', async () => {
   assert.deepEqual(ops(log, 'spawn')[1].args, ['-t', terminal.path.replace('/dev/', ''), '-o', 'stat=,comm=']);
   assert.equal(sim.ax.inspect('tv').focusedSets, 1, 'prepared for a paste');
   await new Promise((r) => setTimeout(r, 200));
-  assert.doesNotMatch(terminal.output, /rm -rf nothing/);
+  assert.doesNotMatch(terminal.text, /rm -rf nothing/);
 });
 
 test('control characters are declined before any process starts', () => {
@@ -137,8 +199,8 @@ test('a tool that prints much more than a pipe holds does not stall the route', 
   assert.ok(Date.now() - started < 1900, 'answered before the bound: the pipe was drained');
 });
 
-test('where the system refuses injection the route declines, so the host pastes', () => {
-  // Without CAP_SYS_ADMIN, Linux injects only into the caller's own
+test('a process that may not type into a terminal declines at once, starting nothing', () => {
+  // Without CAP_SYS_ADMIN, Linux types only into the caller's own
   // controlling terminal (as macOS does for everyone but the superuser).
   const probe = spawnSync('setpriv', ['--bounding-set=-sys_admin', '--inh-caps=-sys_admin', 'true']);
   if (probe.status !== 0) {
@@ -154,10 +216,16 @@ test('where the system refuses injection the route declines, so the host pastes'
       sim.tools.setPath('osascript', osa.file);
       sim.apps.add({ pid: 9, bundleID: 'com.apple.Terminal', name: 'Terminal', windows: [{ id: 'w', role: 'AXWindow' }], focusedElement: 'w' });
       sim.apps.setFrontmost(9);
-      console.log(JSON.parse(addon.insertTextIntoFocusedElement('echo refused', 'com.apple.Terminal')).reason);
+      sim.log.take();
+      const { reason } = JSON.parse(addon.insertTextIntoFocusedElement('echo refused', 'com.apple.Terminal'));
+      const spawned = sim.log.take().filter((e) => e.op === 'spawn').map((e) => e.path);
+      await new Promise((r) => setTimeout(r, 200));
+      const typed = t.text.includes('refused');
+      console.log(JSON.stringify({ reason, spawned, focusedSets: sim.ax.inspect('w').focusedSets, typed }));
       t.close(); osa.remove();
     })();`;
   const r = spawnSync('setpriv', ['--bounding-set=-sys_admin', '--inh-caps=-sys_admin', process.execPath, '-e', script],
     { encoding: 'utf8', timeout: 20000, env: nodeEnv() });
-  assert.equal(r.stdout.trim(), 'tty_write_failed', r.stderr);
+  assert.deepEqual(JSON.parse(r.stdout || 'null'), { reason: 'tty_write_failed', spawned: [], focusedSets: 1, typed: false },
+    r.stderr);
 });

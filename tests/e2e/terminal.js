@@ -32,6 +32,19 @@ class Terminal {
     });
   }
 
+  // What the terminal shows, without its control sequences (the shells see
+  // an xterm, as in a terminal application, and colour and move about).
+  get text() {
+    // eslint-disable-next-line no-control-regex
+    return this.output.replace(/\x1b\[[0-9;?>=]*[ -\/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\x1b[()=>][0-9A-Za-z]?/g, '');
+  }
+
+  // Sends a signal to the program itself (the relay's only child).
+  signal(name) {
+    const pid = Number(fs.readFileSync(`/proc/${this.child.pid}/task/${this.child.pid}/children`, 'utf8').trim());
+    process.kill(pid, name);
+  }
+
   // Types on the keyboard side; a line feed is the Return key.
   type(text) { this.child.stdin.write(text); }
 

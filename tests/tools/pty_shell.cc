@@ -1,9 +1,15 @@
 // Test tool: runs a program in a fresh pseudo-terminal and relays it.
 //   pty_shell PROGRAM [ARGS...]
 // Prints the terminal's path on the first line of standard output, then
-// everything the terminal shows. Each line read on standard input is typed
-// into the terminal as it is, with a carriage return for its line feed (as
-// the Return key sends). Ends when the program does.
+// everything the terminal shows. Each line read on
+// standard input is typed into the terminal as it is, with a carriage return
+// for its line feed (as the Return key sends). Ends when the program does.
+//
+// Like a terminal application, it always reads what the program shows, even
+// while nobody reads its own output (a test blocked in a synchronous call):
+// a shell whose output stalls stops reading its input.
+#include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -13,6 +19,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <string>
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -28,23 +36,31 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (pid == 0) {
-    setenv("TERM", "dumb", 1);
+    // What a terminal application sets up for its shells.
+    setenv("TERM", "xterm-256color", 1);
+    setenv("LC_ALL", "C.UTF-8", 1);
     setenv("PS1", "$ ", 1);
     execvp(argv[1], argv + 1);
     _exit(127);
   }
-  printf("%s\n", name);
-  fflush(stdout);
+  std::string shown = std::string(name) + "\n";
+  fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
   char buffer[4096];
   bool inputOpen = true;
   for (;;) {
-    struct pollfd fds[2] = {{master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-    if (poll(fds, inputOpen ? 2 : 1, 200) < 0) continue;
+    struct pollfd fds[3] = {{master, POLLIN, 0},
+                            {STDIN_FILENO, static_cast<short>(inputOpen ? POLLIN : 0), 0},
+                            {STDOUT_FILENO, static_cast<short>(shown.empty() ? 0 : POLLOUT), 0}};
+    if (poll(fds, 3, 200) < 0) continue;
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       ssize_t n = read(master, buffer, sizeof buffer);
       if (n <= 0) break;
-      fwrite(buffer, 1, static_cast<size_t>(n), stdout);
-      fflush(stdout);
+      shown.append(buffer, static_cast<size_t>(n));
+    }
+    if (!shown.empty()) {
+      ssize_t n = write(STDOUT_FILENO, shown.data(), shown.size());
+      if (n > 0) shown.erase(0, static_cast<size_t>(n));
+      else if (n < 0 && errno != EAGAIN) break;
     }
     if (inputOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
       ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
@@ -61,5 +77,12 @@ int main(int argc, char** argv) {
   }
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
+  // What is still held goes out before the end.
+  fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) & ~O_NONBLOCK);
+  while (!shown.empty()) {
+    ssize_t n = write(STDOUT_FILENO, shown.data(), shown.size());
+    if (n <= 0) break;
+    shown.erase(0, static_cast<size_t>(n));
+  }
   return 0;
 }

@@ -1,14 +1,25 @@
 // Pure parts of the insertion routes: the UTF-16 splice, the ps listing
-// rule, the control-character screen, and the child-process runner.
+// rule, the trimming of tool output, the control-character screen, the
+// child-process runner, and typing into a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <limits>
+#include <thread>
 
 #include "insertion/ax_write.h"
 #include "insertion/tty.h"
 #include "insertion/utf16_splice.h"
 #include "platform/posix/child_process.h"
+#include "platform/posix/terminal_input.h"
 #include "platform/sim/world.h"
 
 namespace {
@@ -87,6 +98,17 @@ TEST(ForegroundShell, PaddedColumnsPathsBlanksAndOddLines) {
   EXPECT_TRUE(foregroundShellInListing("\xE2\x80\x83S+ sh\xE2\x80\x83\n"));  // em spaces around
 }
 
+TEST(ToolOutput, WhiteSpaceAndLineBreaksOfUnicodeAreTrimmed) {
+  for (std::string space : {"\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80",
+                            "\xE2\x80\x85", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF",
+                            "\xE2\x81\x9F", "\xE3\x80\x80"})
+    EXPECT_EQ(trimWhitespaceAndLineBreaks(space + "/dev/ttys003" + space + space + "\n"), "/dev/ttys003") << space;
+  // Not white space: zero-width space, word joiner, a letter ending in 0x85.
+  EXPECT_EQ(trimWhitespaceAndLineBreaks("\xE2\x80\x8B/dev/x\xE2\x81\xA0"), "\xE2\x80\x8B/dev/x\xE2\x81\xA0");
+  EXPECT_EQ(trimWhitespaceAndLineBreaks(" \xC4\x85\n"), "\xC4\x85");
+  EXPECT_EQ(trimWhitespaceAndLineBreaks("\xE2\x80\xA8 \n"), "");
+}
+
 TEST(ControlCharacters, C0DelAndC1AreDeclined) {
   EXPECT_FALSE(containsControlCharacters("ls -la ~/caf\xC3\xA9 \xF0\x9F\x98\x80 \xC2\xA0"));
   for (std::string bad : {std::string("a\nb"), std::string("a\tb"), std::string("a\rb"), std::string("a\0b", 3),
@@ -128,10 +150,88 @@ TEST(ChildProcess, ChattyToolsDrainAndHungOnesAreKilled) {
   EXPECT_TRUE(grandchild.timedOut);
 }
 
+TEST(ChildProcess, GetsNoDescriptorOfTheHost) {
+  // Held open across exec (dup2 clears close-on-exec), as a host's stray
+  // descriptor would be.
+  const int opened = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int held = dup2(opened, 100);
+  close(opened);
+  ASSERT_EQ(held, 100);
+  auto r = platform::posix::runChildProcess(
+      "/bin/sh", {"-c", "for fd in 0 1 2 100; do [ -e /dev/fd/$fd ] && echo $fd; done; read x || echo eof"}, 5);
+  close(held);
+  EXPECT_EQ(r.output, "0\n1\n2\neof\n");  // standard input from the null device
+}
+
 TEST(RunProcess, OutputThatIsNotUtf8IsDropped) {
   auto r = runProcess("/usr/bin/printf", {"a\\377b"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "");
+}
+
+// A pseudo-terminal whose reader the test plays.
+struct Pty {
+  int master = -1, reader = -1;
+  std::string path;
+  explicit Pty(bool lineMode) {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    path = ptsname(master);
+    reader = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios mode{};
+    tcgetattr(reader, &mode);
+    if (!lineMode) cfmakeraw(&mode);  // as a line editor sets it
+    tcsetattr(reader, TCSANOW, &mode);
+  }
+  ~Pty() {
+    close(reader);
+    close(master);
+  }
+  std::string readAll() const {
+    std::string got;
+    char buffer[4096];
+    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
+    return got;
+  }
+};
+
+TEST(TypingIntoTerminal, ACrawlingReaderMeetsTheBoundAndWhatItNeverReadIsTakenBack) {
+  if (!platform::posix::canTypeIntoOtherTerminals()) GTEST_SKIP() << "this process may not type into a terminal";
+  Pty pty(false);
+  ASSERT_GE(pty.reader, 0);
+  std::atomic<bool> done{false};
+  std::string taken;
+  std::thread reader([&] {
+    while (!done) {
+      char c;
+      if (read(pty.reader, &c, 1) == 1) taken += c;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool typed = platform::posix::typeIntoTerminal(pty.path, std::string(5000, 'k'), {16, 0.3, 0.6});
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  reader.join();
+  EXPECT_FALSE(typed);
+  EXPECT_GE(took, 0.6);  // never stalled for 0.3 s: it was the bound on the whole text
+  EXPECT_LT(took, 1.0);
+  EXPECT_GT(taken.size(), 20u);
+  EXPECT_EQ(pty.readAll(), "");
+}
+
+TEST(TypingIntoTerminal, ALineReaderGetsOnlyALineItCanHold) {
+  if (!platform::posix::canTypeIntoOtherTerminals()) GTEST_SKIP() << "this process may not type into a terminal";
+  Pty pty(true);
+  ASSERT_GE(pty.reader, 0);
+  const long maxCanon = fpathconf(pty.reader, _PC_MAX_CANON);
+  ASSERT_GT(maxCanon, 1);
+  const platform::TypingPace pace{256, 1, 2};
+  EXPECT_FALSE(platform::posix::typeIntoTerminal(pty.path, std::string(static_cast<size_t>(maxCanon), 'a'), pace));
+  EXPECT_TRUE(platform::posix::typeIntoTerminal(pty.path, std::string(static_cast<size_t>(maxCanon) - 1, 'b'), pace));
+  char end = '\n';
+  ASSERT_EQ(ioctl(pty.reader, TIOCSTI, &end), 0);
+  EXPECT_EQ(pty.readAll(), std::string(static_cast<size_t>(maxCanon) - 1, 'b') + "\n");
 }
 
 }  // namespace

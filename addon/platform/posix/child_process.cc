@@ -2,6 +2,7 @@
 // never fill the pipe and stall, and a deadline, so that a hung one cannot
 // freeze the caller.
 #include "platform/posix/child_process.h"
+#include "platform/posix/fd.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,6 +14,10 @@
 
 #include <chrono>
 #include <thread>
+
+#if !defined(__APPLE__) && !(defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34)))
+#error "child processes need POSIX_SPAWN_CLOEXEC_DEFAULT (macOS) or posix_spawn_file_actions_addclosefrom_np (glibc 2.34)"
+#endif
 
 #ifdef __APPLE__
 #include <crt_externs.h>  // a loadable bundle reaches the environment through this
@@ -30,13 +35,6 @@ using Clock = std::chrono::steady_clock;
 // More than any of our tools prints; the rest is read and dropped.
 constexpr size_t kMaxOutput = 1 << 20;
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 int millisecondsLeft(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
@@ -53,10 +51,17 @@ ChildResult runChildProcess(const std::string& path, const std::vector<std::stri
   fcntl(readEnd.fd, F_SETFD, FD_CLOEXEC);
   fcntl(writeEnd.fd, F_SETFD, FD_CLOEXEC);
 
+  // The tool gets the pipe and the null device, nothing else of the host:
+  // an inherited descriptor would keep the host's files, sockets and pipes
+  // open as long as the tool (or anything it leaves behind) runs.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+#ifndef __APPLE__
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
 
   // The host may ignore or block signals (SIGPIPE, say); the tool starts clean.
   posix_spawnattr_t attributes;
@@ -68,7 +73,11 @@ ChildResult runChildProcess(const std::string& path, const std::vector<std::stri
   sigdelset(&all, SIGSTOP);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#ifdef __APPLE__
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;  // only what the file actions name is inherited
+#endif
+  posix_spawnattr_setflags(&attributes, flags);
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path.c_str()));

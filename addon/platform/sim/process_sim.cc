@@ -1,6 +1,9 @@
-// Child processes in the simulation are real; the path of the macOS-only
-// osascript is whatever the tests stand in for it, and every start is logged.
+// Child processes and terminals in the simulation are real; the path of the
+// macOS-only osascript is whatever the tests stand in for it, and every start
+// is logged. Whether a terminal may be typed into is this process's own
+// answer.
 #include "platform/posix/child_process.h"
+#include "platform/posix/terminal_input.h"
 #include "platform/process.h"
 #include "platform/sim/world.h"
 
@@ -15,6 +18,12 @@ ChildResult runChildProcess(const std::string& path, const std::vector<std::stri
   for (const auto& a : args) list.push(a);
   sim::log("spawn", sim::Value::object({{"path", path}, {"args", std::move(list)}}));
   return posix::runChildProcess(path, args, timeoutSeconds);
+}
+
+bool canTypeIntoOtherTerminals() { return posix::canTypeIntoOtherTerminals(); }
+
+bool typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace) {
+  return posix::typeIntoTerminal(path, bytes, pace);
 }
 
 }  // namespace platform

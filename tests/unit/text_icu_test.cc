@@ -20,8 +20,8 @@ std::string utf8(uint32_t cp) {
 }
 
 TEST(GraphemeClusters, WholeConformanceFile) {
-  std::ifstream in("/usr/share/unicode/auxiliary/GraphemeBreakTest.txt");
-  ASSERT_TRUE(in) << "GraphemeBreakTest.txt is missing: apt-get install unicode-data";
+  std::ifstream in(PELMORA_UNICODE_DATA_DIR "/auxiliary/GraphemeBreakTest.txt");
+  ASSERT_TRUE(in) << PELMORA_UNICODE_DATA_DIR "/auxiliary/GraphemeBreakTest.txt is missing: apt-get install unicode-data";
   std::string line;
   int cases = 0;
   while (std::getline(in, line)) {

@@ -59,20 +59,16 @@ check('getFocusedElementInfo', () => {
   assert.match(v.error, /^(|accessibility_not_trusted|missing_frontmost_app|missing_focused_element|focus_error_-?\d+)$/);
   return text;
 });
-check('start, then stop', () => {
-  const started = addon.start(() => {});
-  assert.equal(typeof started, 'boolean');
-  addon.stop();
-  assert.equal(addon.isActive(), false, 'still active after stop');
-  return started;
-});
-check('startDjiMicButton, then stopDjiMicButton', () => {
-  const started = addon.startDjiMicButton(() => {});
-  assert.equal(typeof started, 'boolean');
-  addon.stopDjiMicButton();
-  assert.equal(addon.isDjiMicButtonActive(), false, 'still active after stop');
-  return started;
-});
+for (const [start, stop, active] of [['start', 'stop', 'isActive'],
+  ['startDjiMicButton', 'stopDjiMicButton', 'isDjiMicButtonActive']]) {
+  check(`${start}, then ${stop}`, () => {
+    const started = addon[start](() => {});
+    assert.equal(typeof started, 'boolean');
+    addon[stop]();
+    assert.equal(addon[active](), false, 'still active after stop');
+    return started;
+  });
+}
 
 console.log(`${file}\n${checks.join('\n')}`);
 const failed = checks.filter((c) => c.startsWith('FAIL')).length;

@@ -13,5 +13,5 @@ main(() => {
   }
   run(bench, ['--benchmark_min_time=0.5']);
   if (process.platform !== 'darwin') run(path.join(buildDir, 'bench', 'corvane_bench'), []);
-  run(process.execPath, [path.join(root, 'bench', 'addon_load.js'), '30']);
+  run(process.execPath, [path.join(root, 'bench', 'addon_load.js'), '100']);
 });

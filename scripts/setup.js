@@ -4,6 +4,7 @@
 // the exact command to run.
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 
 const root = path.resolve(__dirname, '..');
@@ -28,15 +29,19 @@ function run(cmd, args, options = {}) {
   }
 }
 
+const works = (tool, args = ['--version']) => spawnSync(tool, args, { stdio: 'ignore' }).status === 0;
+
 function ensureSystemPackages() {
-  if (process.platform !== 'linux') {
-    for (const tool of ['cmake', 'ninja']) {
-      if (spawnSync(tool, ['--version']).status !== 0) {
-        throw new Error(`${tool} is missing: install it (for example: brew install cmake ninja googletest google-benchmark)`);
-      }
+  if (process.platform === 'darwin') {
+    // Xcode's command-line tools and CMake build the addon and corvane;
+    // Ninja is used when it is there.
+    if (!works('xcrun', ['--find', 'clang++'])) {
+      throw new Error("Xcode's command-line tools are missing: run `xcode-select --install`");
     }
+    if (!works('cmake')) throw new Error('CMake is missing: install it from cmake.org or with `brew install cmake`');
     return;
   }
+  if (process.platform !== 'linux') throw new Error(`${process.platform} is not a platform this project builds on`);
   if (spawnSync('dpkg-query', ['--version']).status !== 0) {
     console.warn('setup: not a Debian system; make sure cmake, ninja, clang, lld, GoogleTest, Google Benchmark and ICU are installed');
     return;
@@ -58,13 +63,43 @@ function ensureNodeModules() {
   }
 }
 
-// Configures (once) and builds a CMake preset.
-function buildPreset(preset) {
+// The value of one entry of a configured build's CMakeCache.txt (of any
+// type), or undefined.
+function cacheEntry(buildDir, name) {
+  const file = path.join(buildDir, 'CMakeCache.txt');
+  if (!fs.existsSync(file)) return undefined;
+  const line = fs.readFileSync(file, 'utf8').split('\n').find((l) => l.startsWith(`${name}:`));
+  return line === undefined ? undefined : line.slice(line.indexOf('=') + 1);
+}
+
+// The presets name no generator: Ninja when it is installed, else Unix
+// Makefiles, which every Mac with Xcode's command-line tools can run.
+function generator() {
+  return process.env.CMAKE_GENERATOR || (works('ninja') ? 'Ninja' : 'Unix Makefiles');
+}
+
+// Configures a CMake preset when it has not been (or when asked to again).
+function configurePreset(preset, { force = false } = {}) {
   ensureSystemPackages();
   ensureNodeModules();
   const buildDir = path.join(root, 'build', preset);
-  if (!fs.existsSync(path.join(buildDir, 'CMakeCache.txt'))) run('cmake', ['--preset', preset]);
-  run('cmake', ['--build', '--preset', preset]);
+  let had = cacheEntry(buildDir, 'CMAKE_GENERATOR');
+  if (had === 'Ninja' && !works('ninja')) {
+    console.log(`setup: build/${preset} was configured for Ninja, which is gone; configuring it afresh`);
+    fs.rmSync(buildDir, { recursive: true, force: true });
+    had = undefined;
+  }
+  if (force || had === undefined) {
+    run('cmake', ['--preset', preset], { env: { ...process.env, CMAKE_GENERATOR: had || generator() } });
+  }
+  return buildDir;
+}
+
+function buildPreset(preset) {
+  const buildDir = configurePreset(preset);
+  // Make builds one file at a time unless told otherwise; Ninja needs no telling.
+  const jobs = cacheEntry(buildDir, 'CMAKE_GENERATOR') === 'Ninja' ? [] : ['--parallel', String(os.cpus().length)];
+  run('cmake', ['--build', '--preset', preset, ...jobs]);
   return buildDir;
 }
 
@@ -77,4 +112,4 @@ function main(fn) {
   }
 }
 
-module.exports = { root, run, buildPreset, ensureSystemPackages, aptPackages, main };
+module.exports = { root, run, works, cacheEntry, configurePreset, buildPreset, ensureSystemPackages, aptPackages, main };

@@ -1,7 +1,8 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { addon, sim } = require('./helpers');
+const path = require('node:path');
+const { addon, sim, runNode } = require('./helpers');
 
 const NAMES = [
   'start', 'stop', 'processEvents', 'isActive',
@@ -46,4 +47,18 @@ test('control exports answer undefined in every state', () => {
 test('queries that take no arguments ignore extra ones', () => {
   assert.equal(addon.isActive(), false);
   assert.equal(addon.isActive(true, 'x', () => {}), false);
+});
+
+test('ICU is opened by the first text service, not by require', { skip: process.platform !== 'linux' }, () => {
+  // Linking it made every require of the addon half as slow again.
+  const r = runNode(`
+    const icuMapped = () => /libicuuc/.test(require('node:fs').readFileSync('/proc/self/maps', 'utf8'));
+    const before = icuMapped();
+    const { textField, addApp, info } = require(${JSON.stringify(path.join(__dirname, 'focus-fixtures.js'))});
+    addApp({ windows: [{ id: 'w', role: 'AXWindow', children: [textField('f', {
+      selectedText: 'e\\u0301\\u{1F44D}\\u{1F3FD}', selectedRange: { location: 0, length: 6 } })] }], focusedElement: 'f' });
+    process.stdout.write(JSON.stringify({ before, clusters: info().selectedTextLength, after: icuMapped() }));
+  `);
+  assert.equal(r.status, 0, r.stderr);
+  assert.deepEqual(JSON.parse(r.stdout), { before: false, clusters: 2, after: true });
 });

@@ -4,6 +4,7 @@
 #include "unicode/utf8.h"
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -19,8 +20,8 @@ std::string utf8(uint32_t cp) {
 }
 
 TEST(GraphemeClusters, WholeConformanceFile) {
-  std::ifstream in("/usr/share/unicode/auxiliary/GraphemeBreakTest.txt");
-  ASSERT_TRUE(in) << "GraphemeBreakTest.txt is missing: apt-get install unicode-data";
+  std::ifstream in(PELMORA_UNICODE_DATA_DIR "/auxiliary/GraphemeBreakTest.txt");
+  ASSERT_TRUE(in) << PELMORA_UNICODE_DATA_DIR "/auxiliary/GraphemeBreakTest.txt is missing: apt-get install unicode-data";
   std::string line;
   int cases = 0;
   while (std::getline(in, line)) {
@@ -61,6 +62,35 @@ TEST(CanonicalEquivalence, ComposedEqualsDecomposed) {
   // Compatibility forms are not canonical: the ligature is not "fi".
   EXPECT_FALSE(platform::canonicallyEquivalent("\xEF\xAC\x81", "fi"));
   EXPECT_EQ(sim::canonicalDecomposition("caf\xC3\xA9"), "cafe\xCC\x81");
+}
+
+#if defined(__APPLE__)
+const char* const kUnversionedIcu = "libicuuc.dylib";
+const char* const kNotIcu = "/usr/lib/libSystem.B.dylib";
+#else
+const char* const kUnversionedIcu = "libicuuc.so";
+const char* const kNotIcu = "libm.so.6";
+#endif
+
+TEST(IcuLoading, FindsTheSymbolVersionWhateverTheFileIsNamed) {
+  const sim::IcuLibrary& used = sim::icuLibrary();
+  ASSERT_TRUE(used.opened) << used.error;
+  EXPECT_TRUE(std::regex_match(used.suffix, std::regex("_[0-9]+|"))) << used.suffix;
+  // The development link carries no version in its name: the suffix must be
+  // found in the library, not taken from the build.
+  const std::string folder = used.file.find('/') == std::string::npos ? "" : used.file.substr(0, used.file.rfind('/') + 1);
+  const sim::IcuLibrary plain = sim::probeIcu({folder + kUnversionedIcu});
+  ASSERT_TRUE(plain.opened) << plain.error;
+  EXPECT_EQ(plain.suffix, used.suffix);
+}
+
+TEST(IcuLoading, NoIcuIsAnErrorThatSaysWhatToInstall) {
+  // A file that is missing, and a library that opens but is not ICU.
+  const sim::IcuLibrary none = sim::probeIcu({"/nonexistent/libicuuc.so.99", kNotIcu});
+  EXPECT_FALSE(none.opened);
+  EXPECT_NE(none.error.find("tried 2 names"), std::string::npos) << none.error;
+  EXPECT_NE(none.error.find("/nonexistent/libicuuc.so.99"), std::string::npos) << none.error;
+  EXPECT_NE(none.error.find("install"), std::string::npos) << none.error;
 }
 
 }  // namespace

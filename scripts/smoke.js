@@ -1,0 +1,76 @@
+'use strict';
+// Loads the built addon and calls what needs no permission, checking the
+// shape of each answer (index.d.ts): on a macOS runner, where no one grants
+// Input Monitoring or Accessibility, the real frameworks answer.
+//   node scripts/smoke.js [path/to/pelmora.node]
+const assert = require('node:assert/strict');
+const path = require('node:path');
+
+const file = path.resolve(process.argv[2] || path.join(__dirname, '..', 'resources', 'bin', 'pelmora.node'));
+const addon = require(file);
+
+const checks = [];
+function check(name, fn) {
+  try {
+    const shown = fn();
+    checks.push(`ok   ${name}${shown === undefined ? '' : `: ${shown}`}`);
+  } catch (e) {
+    checks.push(`FAIL ${name}: ${e.message}`);
+  }
+}
+const json = (text) => {
+  assert.equal(typeof text, 'string', `a JSON text, not ${typeof text}`);
+  return JSON.parse(text);
+};
+const keysOf = (value, keys) => assert.deepEqual(Object.keys(value).sort(), [...keys].sort());
+
+check('thirteen exports', () => {
+  assert.equal(Object.getOwnPropertyNames(addon).length, 13);
+});
+check('getSystemFnUsageType', () => {
+  const v = addon.getSystemFnUsageType();
+  assert.ok(Number.isInteger(v), `an integer, not ${v}`);
+  return v;
+});
+check('getSystemSymbolicHotkeys', () => {
+  const text = addon.getSystemSymbolicHotkeys();
+  const list = json(text);
+  assert.ok(Array.isArray(list), 'an array');
+  for (const h of list) {
+    keysOf(h, ['k', 'm']);
+    assert.ok(Number.isInteger(h.k) && Number.isInteger(h.m), JSON.stringify(h));
+  }
+  return `${list.length} entries`;
+});
+check('getFrontmostApplicationInfo', () => {
+  const text = addon.getFrontmostApplicationInfo();
+  const v = json(text);
+  keysOf(v, ['ok', 'appName', 'bundleID', 'reason']);
+  assert.equal(typeof v.ok, 'boolean');
+  return text;
+});
+check('getFocusedElementInfo', () => {
+  const text = addon.getFocusedElementInfo();
+  const v = json(text);
+  keysOf(v, ['appName', 'bundleID', 'role', 'subrole', 'roleDescription', 'selectedTextRangeAvailable',
+    'selectedTextLength', 'error']);
+  assert.equal(typeof v.selectedTextRangeAvailable, 'boolean');
+  assert.ok(Number.isInteger(v.selectedTextLength));
+  assert.match(v.error, /^(|accessibility_not_trusted|missing_frontmost_app|missing_focused_element|focus_error_-?\d+)$/);
+  return text;
+});
+for (const [start, stop, active] of [['start', 'stop', 'isActive'],
+  ['startDjiMicButton', 'stopDjiMicButton', 'isDjiMicButtonActive']]) {
+  check(`${start}, then ${stop}`, () => {
+    const started = addon[start](() => {});
+    assert.equal(typeof started, 'boolean');
+    addon[stop]();
+    assert.equal(addon[active](), false, 'still active after stop');
+    return started;
+  });
+}
+
+console.log(`${file}\n${checks.join('\n')}`);
+const failed = checks.filter((c) => c.startsWith('FAIL')).length;
+console.log(`${checks.length - failed} passed, ${failed} failed`);
+process.exitCode = failed ? 1 : 0;

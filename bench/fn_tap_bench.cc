@@ -1,6 +1,8 @@
 // The tap callback holds every keystroke of the desktop while it runs.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "platform/sim/world.h"
@@ -39,5 +41,33 @@ void BM_TapCallbackPerEvent(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_TapCallbackPerEvent);
+
+// What moving the tap off the host's thread costs a keystroke in the
+// simulation: the window server hands the event to the tap's own run loop
+// and waits for the verdict (a lock and a wake-up each way).
+void BM_VerdictFromTheTapThread(benchmark::State& state) {
+  sim::reset();
+  platform::KeyboardTap created = platform::createKeyboardEventTap(kFnEventMask, eventTapCallback);
+  platform::RunLoopSource source = platform::createEventTapRunLoopSource(created.tap.get());
+  std::atomic<platform::RunLoopObject*> loop = nullptr;
+  std::thread thread([&] {
+    platform::RunLoop own = platform::currentRunLoop();
+    platform::addSourceToRunLoop(own.get(), source.get());
+    loop = own.get();
+    platform::runRunLoopUntilStopped();
+    platform::removeSourceFromRunLoop(own.get(), source.get());
+  });
+  while (!loop) std::this_thread::yield();
+  const sim::KeyEvent letter{kKeyDownEventType, 0, 4};
+  for (auto _ : state) {
+    sim::postKeyEvent(letter);
+    benchmark::DoNotOptimize(sim::takeKeyResults());
+  }
+  platform::stopRunLoop(loop);
+  thread.join();
+  platform::invalidateEventTap(created.tap.get());
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_VerdictFromTheTapThread)->UseRealTime();
 
 }  // namespace

@@ -59,7 +59,6 @@ std::string utf8(NSString* text) {
   return out;
 }
 
-void beginRun() noexcept {}
 
 File fileForPath(std::string_view path) {
   @autoreleasepool {

@@ -1,6 +1,10 @@
 #include "lister/app_list.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -18,6 +22,38 @@ std::string displayNameOf(platform::AppObject& app) {
   if (auto value = platform::appNameValue(app, platform::NameKey::displayName)) return std::move(*value);
   if (auto value = platform::appNameValue(app, platform::NameKey::name)) return std::move(*value);
   return platform::appFileStem(app);
+}
+
+// Beyond this, more threads only wait on the disk and on each other.
+constexpr size_t kMaxDrawingThreads = 8;
+
+// The icons of the applications, drawn on as many threads as there are cores,
+// each icon by one thread; an icon whose drawing fails is none.
+std::vector<std::optional<std::string>> drawIcons(const std::vector<const platform::AppObject*>& apps) {
+  std::vector<std::optional<std::string>> icons(apps.size());
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < apps.size();) {
+      try {
+        if (std::optional<std::string> png = platform::appIconPng(*apps[i])) icons[i] = base64Encode(*png);
+      } catch (const std::exception&) {
+        // Out of memory for one icon: that application goes without it.
+      }
+    }
+  };
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t threads = std::min({cores, apps.size(), kMaxDrawingThreads});
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // the threads that did start, and this one, share the rest
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  return icons;
 }
 
 }  // namespace
@@ -43,7 +79,9 @@ Result listApps(std::string_view path) {
   }
 
   std::unordered_set<std::string> listed;
-  for (const pf::App& app : pf::appsForFile(*file)) {
+  const std::vector<pf::App> apps = pf::appsForFile(*file);
+  std::vector<const pf::AppObject*> kept;
+  for (const pf::App& app : apps) {
     std::optional<std::string> id = pf::appIdentifier(*app);
     if (!id) continue;
     // Dedupe on the identifier as the document shows it, so two raw values
@@ -55,9 +93,11 @@ Result listApps(std::string_view path) {
     info.identifier = std::move(identifier);
     info.name = unicode::toWellFormedUtf8(displayNameOf(*app));
     info.path = unicode::toWellFormedUtf8(pf::appPath(*app));
-    if (std::optional<std::string> png = pf::appIconPng(*app)) info.icon = base64Encode(*png);
     result.apps.push_back(std::move(info));
+    kept.push_back(app.get());
   }
+  std::vector<std::optional<std::string>> icons = drawIcons(kept);
+  for (size_t i = 0; i < kept.size(); ++i) result.apps[i].icon = std::move(icons[i]);
 
   sortApps(result.apps, result.defaultAppIdentifier, pf::compareNames);
   return result;

@@ -59,7 +59,9 @@ std::string appFileStem(const AppObject& app);
 std::string appPath(const AppObject& app);
 
 // The application's icon drawn onto a 32 x 32 canvas, as PNG bytes, or none
-// when any step fails.
+// when any step fails. Called on several threads at once, each call for
+// another application, after every other question about the applications
+// has been answered.
 std::optional<std::string> appIconPng(const AppObject& app);
 
 // Names compared case-insensitively under the user's locale: negative, zero

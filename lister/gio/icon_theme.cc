@@ -1,22 +1,30 @@
-// Which folders make up a theme comes from its index.theme; which files a
-// folder holds is read once per folder, so a lookup costs no system calls
-// once the folders it needs have been listed.
+// Which folders make up a theme comes from its index.theme. Which icons a
+// theme folder holds comes from its icon-theme.cache where that is current,
+// else from listing its folders once. Either way every theme is indexed by
+// icon name before the first lookup, so a lookup costs a few hash probes per
+// theme, however many folders the themes list.
 #include "lister/gio/icon_theme.h"
 
-#include <glib.h>
+#include <gio/gio.h>
 
 #include <climits>
-#include <cstdlib>
-#include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "lister/gio/icon_files.h"
+
 namespace corvane::gio {
 namespace {
+
+// Bounds on what a theme may make the lister read: real indexes are tens of
+// kilobytes with hundreds of folders, and real themes inherit two or three.
+constexpr size_t kMaxIndexBytes = 1 << 20;
+constexpr size_t kMaxSettingsBytes = 1 << 20;
+constexpr size_t kMaxThemeDirs = 4096;
+constexpr size_t kMaxThemes = 64;
 
 enum class DirType { fixed, scalable, threshold };
 
@@ -30,21 +38,36 @@ struct ThemeDir {
   int scale = 1;
 };
 
+struct Image {
+  uint16_t dir;    // index into Theme::dirs
+  uint16_t flags;  // CacheFlag bits
+};
+
+// One theme in one base folder: its cache, or what listing its folders found.
+struct ThemeRoot {
+  std::string path;
+  MappedCache cache;
+  std::vector<int> cacheToDir;  // cache folder index -> Theme::dirs index, or -1
+  std::unordered_map<std::string, std::vector<Image>> listed;
+};
+
 struct Theme {
-  std::vector<std::string> roots;  // <base>/<theme> for the bases that have the theme
   std::vector<ThemeDir> dirs;
+  std::vector<ThemeRoot> roots;
   std::vector<std::string> parents;
 };
 
 struct IconSearch {
-  std::vector<std::string> bases;           // icon base folders, in lookup order
-  std::vector<std::string> unthemedFolders; // the bases, then the pixmaps folders
-  std::string userTheme;
-  std::map<std::string, std::optional<Theme>, std::less<>> themes;
-  std::unordered_map<std::string, std::unordered_set<std::string>> listings;
+  std::vector<Theme> chain;  // the chosen theme, what it inherits, hicolor
+  std::vector<std::pair<std::string, std::unordered_set<std::string>>> unthemed;  // folder, its files
 };
 
-constexpr const char* kExtensions[] = {".png", ".svg", ".xpm"};
+struct Extension {
+  uint16_t flag;
+  const char* suffix;
+};
+// In the order a folder's files are preferred.
+constexpr Extension kExtensions[] = {{kCachedPng, ".png"}, {kCachedSvg, ".svg"}, {kCachedXpm, ".xpm"}};
 
 struct KeyFileDeleter {
   void operator()(GKeyFile* f) const noexcept { g_key_file_free(f); }
@@ -56,6 +79,12 @@ std::string joined(std::string_view a, std::string_view b) {
   if (path.empty() || path.back() != '/') path += '/';
   path.append(b);
   return path;
+}
+
+std::string_view trimmed(std::string_view s) {
+  const size_t first = s.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
 }
 
 std::optional<std::string> keyString(GKeyFile* file, const char* group, const char* key) {
@@ -71,10 +100,8 @@ std::vector<std::string> keyList(GKeyFile* file, const char* group, const char* 
   gsize n = 0;
   gchar** values = g_key_file_get_string_list(file, group, key, &n, nullptr);
   for (gsize i = 0; i < n; ++i) {
-    std::string item(values[i]);
-    while (!item.empty() && item.front() == ' ') item.erase(item.begin());
-    while (!item.empty() && item.back() == ' ') item.pop_back();
-    if (!item.empty()) items.push_back(std::move(item));
+    const std::string_view item = trimmed(values[i]);
+    if (!item.empty()) items.emplace_back(item);
   }
   g_strfreev(values);
   return items;
@@ -90,75 +117,90 @@ int keyInt(GKeyFile* file, const char* group, const char* key, int fallback) {
   return value;
 }
 
-KeyFile loadKeyFile(const std::string& path, char listSeparator) {
-  KeyFile file(g_key_file_new());
-  g_key_file_set_list_separator(file.get(), listSeparator);
-  if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) return nullptr;
-  return file;
+// A theme name that stays one folder name inside the icon folders.
+bool isThemeName(std::string_view name) {
+  return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
 }
 
-// The theme that GTK programs would use, from the GTK settings files: without
-// a display there is no settings daemon to ask.
-std::string userThemeName() {
-  std::vector<std::string> configDirs{g_get_user_config_dir()};
-  for (const gchar* const* d = g_get_system_config_dirs(); *d; ++d) configDirs.emplace_back(*d);
-  for (const std::string& dir : configDirs) {
-    KeyFile file = loadKeyFile(joined(dir, "gtk-3.0/settings.ini"), ';');
-    if (!file) continue;
-    if (auto name = keyString(file.get(), "Settings", "gtk-icon-theme-name"); name && !name->empty()) return *name;
-  }
-  return "hicolor";
-}
+// ---- Which theme ----------------------------------------------------------------
 
-IconSearch& search() {
-  static IconSearch state = [] {
-    IconSearch built;
-    IconSearch* s = &built;
-    std::vector<std::string> dataDirs{g_get_user_data_dir()};
-    for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) dataDirs.emplace_back(*d);
-    s->bases.push_back(joined(dataDirs.front(), "icons"));
-    s->bases.push_back(joined(g_get_home_dir(), ".icons"));
-    for (size_t i = 1; i < dataDirs.size(); ++i) s->bases.push_back(joined(dataDirs[i], "icons"));
-    s->unthemedFolders = s->bases;
-    for (const std::string& d : dataDirs) s->unthemedFolders.push_back(joined(d, "pixmaps"));
-    s->userTheme = userThemeName();
-    return built;
-  }();
-  return state;
-}
-
-bool folderHas(IconSearch& s, const std::string& folder, const std::string& file) {
-  auto it = s.listings.find(folder);
-  if (it == s.listings.end()) {
-    std::unordered_set<std::string> names;
-    if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
-      while (const gchar* name = g_dir_read_name(dir)) names.emplace(name);
-      g_dir_close(dir);
+// The value of key in [group] of a settings text, the last where it is given
+// twice. Read line by line, so a line GLib's key files would reject (KDE
+// writes some) costs only that line.
+std::optional<std::string> iniValue(std::string_view text, std::string_view group, std::string_view key) {
+  std::optional<std::string> value;
+  bool inGroup = false;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = trimmed(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    if (line[0] == '[') {
+      inGroup = line.size() == group.size() + 2 && line.back() == ']' && line.substr(1, group.size()) == group;
+      continue;
     }
-    it = s.listings.emplace(folder, std::move(names)).first;
+    const size_t eq = line.find('=');
+    if (inGroup && eq != std::string_view::npos && trimmed(line.substr(0, eq)) == key) value = trimmed(line.substr(eq + 1));
   }
-  return it->second.count(file) > 0;
+  return value;
+}
+
+std::optional<std::string> gsettingsTheme() {
+  // Looked up first: a GSettings object of a schema that is not installed
+  // aborts the program.
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();  // borrowed
+  if (!source) return std::nullopt;
+  GSettingsSchema* schema = g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE);
+  if (!schema) return std::nullopt;
+  std::optional<std::string> name;
+  if (g_settings_schema_has_key(schema, "icon-theme")) {
+    GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
+    GVariant* value = g_settings_get_value(settings, "icon-theme");
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) name = g_variant_get_string(value, nullptr);
+    g_variant_unref(value);
+    g_object_unref(settings);
+  }
+  g_settings_schema_unref(schema);
+  return name;
+}
+
+// The user's configuration folder, then the system's, in precedence order.
+std::vector<std::string> configDirs() {
+  std::vector<std::string> dirs{g_get_user_config_dir()};
+  for (const gchar* const* d = g_get_system_config_dirs(); *d; ++d) dirs.emplace_back(*d);
+  return dirs;
+}
+
+std::optional<std::string> configuredTheme(std::initializer_list<const char*> files, const char* group, const char* key) {
+  for (const std::string& dir : configDirs()) {
+    for (const char* file : files) {
+      const std::optional<std::string> text = readRegularFile(joined(dir, file), kMaxSettingsBytes);
+      if (!text) continue;
+      if (std::optional<std::string> name = iniValue(*text, group, key); name && !name->empty()) return name;
+    }
+  }
+  return std::nullopt;
+}
+
+// The folders that hold icon themes, in lookup order.
+std::vector<std::string> iconBases() {
+  std::vector<std::string> bases{joined(g_get_user_data_dir(), "icons"), joined(g_get_home_dir(), ".icons")};
+  for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) bases.push_back(joined(*d, "icons"));
+  return bases;
 }
 
 bool isFolder(const std::string& path) { return g_file_test(path.c_str(), G_FILE_TEST_IS_DIR); }
 
-std::optional<Theme> loadTheme(const IconSearch& s, const std::string& name) {
-  Theme theme;
-  KeyFile index;
-  for (const std::string& base : s.bases) {
-    const std::string root = joined(base, name);
-    if (!isFolder(root)) continue;
-    theme.roots.push_back(root);
-    if (!index) index = loadKeyFile(joined(root, "index.theme"), ',');
-  }
-  if (!index) return std::nullopt;  // a folder without an index is not a theme
-  GKeyFile* f = index.get();
+// ---- Reading a theme ------------------------------------------------------------
+
+std::vector<ThemeDir> themeDirs(GKeyFile* f) {
   constexpr const char* kMain = "Icon Theme";
-  theme.parents = keyList(f, kMain, "Inherits");
   std::vector<std::string> subdirs = keyList(f, kMain, "Directories");
   for (std::string& d : keyList(f, kMain, "ScaledDirectories")) subdirs.push_back(std::move(d));
+  std::vector<ThemeDir> dirs;
   std::set<std::string> seen;
   for (const std::string& subdir : subdirs) {
+    if (dirs.size() == kMaxThemeDirs) break;
     if (!seen.insert(subdir).second || !g_key_file_has_group(f, subdir.c_str())) continue;
     const char* g = subdir.c_str();
     ThemeDir dir;
@@ -171,16 +213,98 @@ std::optional<Theme> loadTheme(const IconSearch& s, const std::string& name) {
     dir.threshold = keyInt(f, g, "Threshold", 2);
     const std::string type = keyString(f, g, "Type").value_or("Threshold");
     dir.type = type == "Fixed" ? DirType::fixed : type == "Scalable" ? DirType::scalable : DirType::threshold;
-    theme.dirs.push_back(std::move(dir));
+    dirs.push_back(std::move(dir));
   }
+  return dirs;
+}
+
+// Splits a file name into the icon name and its extension's flag.
+std::optional<std::pair<std::string_view, uint16_t>> iconFileName(std::string_view file) {
+  for (const Extension& e : kExtensions) {
+    const std::string_view suffix = e.suffix;
+    if (file.size() > suffix.size() && file.ends_with(suffix)) return std::pair{file.substr(0, file.size() - suffix.size()), e.flag};
+  }
+  return std::nullopt;
+}
+
+void addImage(std::vector<Image>& images, uint16_t dir, uint16_t flag) {
+  if (!images.empty() && images.back().dir == dir) {
+    images.back().flags |= flag;
+  } else {
+    images.push_back({dir, flag});
+  }
+}
+
+void indexRoot(ThemeRoot& root, const std::vector<ThemeDir>& dirs) {
+  root.cache = openIconCache(root.path);
+  if (!root.cache.bytes.empty()) {
+    std::unordered_map<std::string_view, int> byName;
+    for (size_t i = 0; i < dirs.size(); ++i) byName.emplace(dirs[i].subdir, static_cast<int>(i));
+    const std::vector<std::string_view> cached = cacheDirectories(root.cache.bytes);
+    if (!cached.empty()) {
+      for (std::string_view d : cached) {
+        const auto it = byName.find(d);
+        root.cacheToDir.push_back(it == byName.end() ? -1 : it->second);
+      }
+      return;
+    }
+    root.cache = MappedCache();  // not a cache we can read: list instead
+  }
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    GDir* folder = g_dir_open(joined(root.path, dirs[i].subdir).c_str(), 0, nullptr);
+    if (!folder) continue;
+    while (const gchar* file = g_dir_read_name(folder)) {
+      if (const auto icon = iconFileName(file)) addImage(root.listed[std::string(icon->first)], static_cast<uint16_t>(i), icon->second);
+    }
+    g_dir_close(folder);
+  }
+}
+
+std::optional<Theme> loadTheme(const std::vector<std::string>& bases, const std::string& name) {
+  Theme theme;
+  KeyFile index;
+  for (const std::string& base : bases) {
+    const std::string root = joined(base, name);
+    if (!isFolder(root)) continue;
+    theme.roots.push_back({root, {}, {}, {}});
+    if (index) continue;
+    if (const std::optional<std::string> text = readRegularFile(joined(root, "index.theme"), kMaxIndexBytes)) {
+      index.reset(g_key_file_new());
+      g_key_file_set_list_separator(index.get(), ',');
+      if (!g_key_file_load_from_data(index.get(), text->data(), text->size(), G_KEY_FILE_NONE, nullptr)) index.reset();
+    }
+  }
+  if (!index) return std::nullopt;  // a folder without an index is not a theme
+  theme.parents = keyList(index.get(), "Icon Theme", "Inherits");
+  theme.dirs = themeDirs(index.get());
+  for (ThemeRoot& root : theme.roots) indexRoot(root, theme.dirs);
   return theme;
 }
 
-const Theme* themeNamed(IconSearch& s, const std::string& name) {
-  auto it = s.themes.find(name);
-  if (it == s.themes.end()) it = s.themes.emplace(name, loadTheme(s, name)).first;
-  return it->second ? &*it->second : nullptr;
+// The theme, then what it inherits depth first, each theme once, then
+// hicolor; walked with a stack of its own, so a chain of any length costs no
+// call depth.
+std::vector<Theme> themeChain(const std::vector<std::string>& bases, const std::string& first) {
+  std::vector<Theme> chain;
+  std::set<std::string> seen;
+  std::vector<std::string> pending{first};
+  while (!pending.empty() && chain.size() < kMaxThemes) {
+    const std::string name = std::move(pending.back());
+    pending.pop_back();
+    if (!seen.insert(name).second) continue;
+    std::optional<Theme> theme = loadTheme(bases, name);
+    if (!theme) continue;
+    for (auto parent = theme->parents.rbegin(); parent != theme->parents.rend(); ++parent)
+      if (isThemeName(*parent) && !seen.count(*parent)) pending.push_back(*parent);
+    chain.push_back(std::move(*theme));
+  }
+  if (!seen.count("hicolor")) {
+    if (std::optional<Theme> hicolor = loadTheme(bases, "hicolor")) chain.push_back(std::move(*hicolor));
+  }
+  return chain;
 }
+
+// ---- Looking up ---------------------------------------------------------------
 
 bool matchesSize(const ThemeDir& d, int size) {
   if (d.scale != 1) return false;
@@ -193,75 +317,99 @@ bool matchesSize(const ThemeDir& d, int size) {
 }
 
 int sizeDistance(const ThemeDir& d, int size) {
-  int low = d.size, high = d.size;
+  long low = d.size, high = d.size;
   if (d.type == DirType::scalable) {
     low = d.minSize;
     high = d.maxSize;
   } else if (d.type == DirType::threshold) {
-    low = d.size - d.threshold;
-    high = d.size + d.threshold;
+    low = long{d.size} - d.threshold;
+    high = long{d.size} + d.threshold;
   }
   low *= d.scale;
   high *= d.scale;
-  if (size < low) return low - size;
-  if (size > high) return size - high;
-  return 0;
+  const long distance = size < low ? low - size : size > high ? size - high : 0;
+  return distance > INT_MAX ? INT_MAX : static_cast<int>(distance);
+}
+
+std::vector<Image> imagesIn(const ThemeRoot& root, const std::string& name) {
+  if (root.cache.bytes.empty()) {
+    const auto it = root.listed.find(name);
+    return it == root.listed.end() ? std::vector<Image>{} : it->second;
+  }
+  std::vector<Image> images;
+  for (const CachedImage& c : cachedImages(root.cache.bytes, name)) {
+    const int dir = c.directory < root.cacheToDir.size() ? root.cacheToDir[c.directory] : -1;
+    if (dir >= 0) images.push_back({static_cast<uint16_t>(dir), c.flags});
+  }
+  return images;
 }
 
 // One theme without its parents: a folder of the right size first, else the
-// folder whose size is nearest.
-std::string lookupInTheme(IconSearch& s, const Theme& theme, const std::string& name, int size) {
-  for (const ThemeDir& d : theme.dirs) {
-    if (!matchesSize(d, size)) continue;
-    for (const std::string& root : theme.roots) {
-      const std::string folder = joined(root, d.subdir);
-      for (const char* ext : kExtensions)
-        if (folderHas(s, folder, name + ext)) return joined(folder, name + ext);
+// folder whose size is nearest; among equals the folder listed first, in the
+// base folder searched first.
+std::string lookupInTheme(const Theme& theme, const std::string& name, int size) {
+  struct Best {
+    int distance = INT_MAX;
+    size_t dir = SIZE_MAX;
+    size_t root = SIZE_MAX;
+    uint16_t flags = 0;
+  } best;
+  for (size_t r = 0; r < theme.roots.size(); ++r) {
+    for (const Image& image : imagesIn(theme.roots[r], name)) {
+      if (image.dir >= theme.dirs.size()) continue;
+      const ThemeDir& d = theme.dirs[image.dir];
+      const int distance = matchesSize(d, size) ? -1 : sizeDistance(d, size);
+      if (distance < best.distance || (distance == best.distance && image.dir < best.dir)) best = {distance, image.dir, r, image.flags};
     }
   }
-  std::string closest;
-  int best = INT_MAX;
-  for (const ThemeDir& d : theme.dirs) {
-    const int distance = sizeDistance(d, size);
-    if (distance >= best) continue;
-    for (const std::string& root : theme.roots) {
-      const std::string folder = joined(root, d.subdir);
-      for (const char* ext : kExtensions) {
-        if (distance < best && folderHas(s, folder, name + ext)) {
-          closest = joined(folder, name + ext);
-          best = distance;
-        }
-      }
-    }
-  }
-  return closest;
+  if (best.root == SIZE_MAX) return {};
+  for (const Extension& e : kExtensions)
+    if (best.flags & e.flag) return joined(joined(theme.roots[best.root].path, theme.dirs[best.dir].subdir), name + e.suffix);
+  return {};
 }
 
-std::string lookupWithParents(IconSearch& s, const std::string& themeName, const std::string& name, int size,
-                              std::set<std::string>& visited) {
-  if (!visited.insert(themeName).second) return {};
-  const Theme* theme = themeNamed(s, themeName);
-  if (!theme) return {};
-  if (std::string file = lookupInTheme(s, *theme, name, size); !file.empty()) return file;
-  for (const std::string& parent : theme->parents) {
-    if (std::string file = lookupWithParents(s, parent, name, size, visited); !file.empty()) return file;
+IconSearch buildSearch() {
+  IconSearch s;
+  const std::vector<std::string> bases = iconBases();
+  s.chain = themeChain(bases, chosenThemeName());
+  std::vector<std::string> folders = bases;
+  folders.push_back(joined(g_get_user_data_dir(), "pixmaps"));
+  for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) folders.push_back(joined(*d, "pixmaps"));
+  for (const std::string& folder : folders) {
+    std::unordered_set<std::string> files;
+    if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
+      while (const gchar* name = g_dir_read_name(dir)) files.emplace(name);
+      g_dir_close(dir);
+    }
+    if (!files.empty()) s.unthemed.emplace_back(folder, std::move(files));
   }
-  return {};
+  return s;
 }
 
 }  // namespace
 
+std::string chosenThemeName() {
+  std::optional<std::string> name = gsettingsTheme();
+  if (!name || !isThemeName(*name)) name = configuredTheme({"gtk-3.0/settings.ini", "gtk-4.0/settings.ini"}, "Settings", "gtk-icon-theme-name");
+  if (!name || !isThemeName(*name)) name = configuredTheme({"kdeglobals"}, "Icons", "Theme");
+  if (name && isThemeName(*name)) return *name;
+  for (const std::string& base : iconBases())
+    if (g_file_test(joined(base, "Adwaita/index.theme").c_str(), G_FILE_TEST_IS_REGULAR)) return "Adwaita";
+  return "hicolor";
+}
+
 std::string lookupThemedIcon(std::string_view iconName, int size) {
   // A name is one file name; one with a slash would reach outside the themes.
   if (iconName.empty() || iconName.find('/') != std::string_view::npos) return {};
+  // Built by the first lookup and never changed after, so lookups on
+  // several threads share it; the others wait while it is built.
+  static const IconSearch search = buildSearch();
   const std::string name(iconName);
-  IconSearch& s = search();
-  std::set<std::string> visited;
-  if (std::string file = lookupWithParents(s, s.userTheme, name, size, visited); !file.empty()) return file;
-  if (std::string file = lookupWithParents(s, "hicolor", name, size, visited); !file.empty()) return file;
-  for (const std::string& folder : s.unthemedFolders) {
-    for (const char* ext : kExtensions)
-      if (folderHas(s, folder, name + ext)) return joined(folder, name + ext);
+  for (const Theme& theme : search.chain)
+    if (std::string file = lookupInTheme(theme, name, size); !file.empty()) return file;
+  for (const auto& [folder, files] : search.unthemed) {
+    for (const Extension& e : kExtensions)
+      if (files.count(name + e.suffix)) return joined(folder, name + e.suffix);
   }
   return {};
 }

@@ -1,5 +1,6 @@
 // Icon lookup by the freedesktop icon-theme rules, without a display: the
-// user's theme and the themes it inherits, then hicolor, then unthemed icons.
+// theme GTK programs would show, the themes it inherits, hicolor, then
+// unthemed icons.
 #pragma once
 
 #include <string>
@@ -7,8 +8,15 @@
 
 namespace corvane::gio {
 
+// The theme GTK programs on this desktop would use: GSettings
+// org.gnome.desktop.interface icon-theme when that schema is installed, else
+// the GTK settings.ini files, else KDE's kdeglobals [Icons] Theme, else
+// Adwaita when installed, else hicolor.
+std::string chosenThemeName();
+
 // The file that draws the named icon nearest to size pixels at scale 1, or
-// empty when no theme and no unthemed folder has it.
+// empty when no theme and no unthemed folder has it. Safe to call from
+// several threads at once; the first call reads the themes.
 std::string lookupThemedIcon(std::string_view name, int size);
 
 }  // namespace corvane::gio

@@ -50,7 +50,6 @@ std::string utf8(NSString* text) {
   return unicode::utf8FromUtf16(units);
 }
 
-void beginRun() noexcept {}
 
 File fileForPath(std::string_view path) {
   @autoreleasepool {

@@ -8,7 +8,8 @@ const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { test, describe, after } = require('node:test');
-const { corvane, makeDatabase, describeIcons, encodePng, solidPng, svg, hex, jsonPath, RED, GREEN, BLUE, YELLOW } = require('./fixtures');
+const zlib = require('node:zlib');
+const { corvane, corvanePath, makeDatabase, describeIcons, encodePng, solidPng, svg, hex, jsonPath, chunk, RED, GREEN, BLUE, YELLOW } = require('./fixtures');
 
 const databases = [];
 after(() => databases.forEach((db) => db.remove()));
@@ -60,7 +61,7 @@ function editors({ defaultEntry = 'zeta' } = {}) {
   const mime = { MimeType: 'text/plain;' };
   file.zeta = db.app('data-a', 'zeta', { Name: 'Zeta', Icon: 'zeta', ...mime });
   db.icon('data-a/icons/hicolor/16x16/apps/zeta.png', solidPng(16, RED));
-  db.icon('data-a/icons/hicolor/32x32/apps/zeta.png', solidPng(32, GREEN));
+  const zeta32 = db.icon('data-a/icons/hicolor/32x32/apps/zeta.png', solidPng(32, GREEN));
   db.icon('data-a/icons/hicolor/48x48/apps/zeta.png', solidPng(48, BLUE));
   file.alpha = db.app('data-a', 'alpha', { Name: 'alpha', Icon: 'alpha', ...mime });
   db.icon('data-a/icons/hicolor/scalable/apps/alpha.svg', svg(48, '0000ff'));
@@ -86,16 +87,18 @@ function editors({ defaultEntry = 'zeta' } = {}) {
     epsilon: row('epsilon', 'Epsilon', file.epsilon, YELLOW),
     gamma: row('gamma', 'Gamma', file.gamma, RED),
   };
-  return { db, rows };
+  return { db, rows, zeta32 };
 }
 
 describe('a database of text editors', () => {
-  const { db, rows } = editors();
+  const { db, rows, zeta32 } = editors();
   const expected = doc([rows.zeta, rows.alpha, rows.beta, rows.delta, rows.epsilon, rows.gamma], 'zeta');
 
   test('the default first although it sorts last, the rest by name ignoring case, icons at 32 x 32', () => {
     const { text, images } = listed(db, ['notes.txt']);
     assert.equal(text, expected);
+    // A 32 x 32 RGBA file is the icon, byte for byte.
+    assert.equal(JSON.parse(db.run(['notes.txt']).stdout).apps[0].icon, fs.readFileSync(zeta32).toString('base64'));
     // The wide icon fills the whole canvas, stretched, not letterboxed.
     const delta = images[2];
     for (const [x, y] of [[16, 0], [16, 31], [0, 16], [4, 2]]) assert.deepEqual(delta.pixel(x, y), RED, `pixel ${x},${y}`);
@@ -247,7 +250,7 @@ test('odd characters: escaped as JSON, slashes escaped, non-UTF-8 bytes become U
 });
 
 describe('icon themes', () => {
-  const db = database();
+  const db = database({ dataDirs: ['data-a', 'data-b', 'schemas'] });
   db.hicolor();
   fs.mkdirSync(db.at('config', 'gtk-3.0'), { recursive: true });
   fs.writeFileSync(db.at('config', 'gtk-3.0', 'settings.ini'), '[Settings]\ngtk-icon-theme-name=Fixture\n');
@@ -255,11 +258,15 @@ describe('icon themes', () => {
     `[Icon Theme]\nName=${name}\nInherits=${inherits}\nDirectories=32x32/apps\n\n[32x32/apps]\nSize=32\nType=Fixed\n`);
   theme('Fixture', 'Middle');
   theme('Middle', 'Fixture,hicolor');  // a cycle must not hang the lookup
+  theme('Desktop', 'hicolor');
+  theme('Adwaita', 'hicolor');
   const mime = { MimeType: 'text/csv;' };
   const f = {};
   const app = (id, icon) => { f[id] = db.app('data-a', id, { Name: id, Icon: icon, ...mime }); };
   app('themed', 'themed');
   db.icon('data-a/icons/Fixture/32x32/apps/themed.png', solidPng(32, YELLOW));
+  db.icon('data-a/icons/Desktop/32x32/apps/themed.png', solidPng(32, BLUE));
+  db.icon('data-a/icons/Adwaita/32x32/apps/themed.png', solidPng(32, RED));
   db.icon('data-a/icons/hicolor/32x32/apps/themed.png', solidPng(32, GREEN));
   app('inherited', 'inherited');
   db.icon('data-b/icons/Middle/32x32/apps/inherited.png', solidPng(32, BLUE));
@@ -277,22 +284,158 @@ describe('icon themes', () => {
   app('fifo', fifo);
   db.mimeapps('[Default Applications]\ntext/csv=themed.desktop\n');
   db.index();
+  // The same mimeapps.list in a configuration folder without GTK settings.
+  fs.mkdirSync(db.at('config-plain'), { recursive: true });
+  fs.copyFileSync(db.at('config', 'mimeapps.list'), db.at('config-plain', 'mimeapps.list'));
+  const plain = { XDG_CONFIG_HOME: db.at('config-plain') };
+  // GSettings as on a GNOME desktop: the real schemas, values in the key-file
+  // backend.
+  const withSchemas = { XDG_DATA_DIRS: db.env().XDG_DATA_DIRS.replace(db.at('schemas'), db.at('schemas-real')) };
+  fs.mkdirSync(db.at('schemas-real'));
+  fs.symlinkSync('/usr/share/glib-2.0', db.at('schemas-real', 'glib-2.0'));
+  const gsettings = (theme) => {
+    const dir = db.at('config', 'glib-2.0', 'settings');
+    fs.rmSync(dir, { recursive: true, force: true });
+    if (theme) {
+      fs.mkdirSync(dir, { recursive: true });
+      fs.writeFileSync(path.join(dir, 'keyfile'), `[org/gnome/desktop/interface]\nicon-theme='${theme}'\n`);
+    }
+    return { ...withSchemas, GSETTINGS_BACKEND: 'keyfile' };
+  };
+  const expected = (themedColour, inheritedColour) => doc([
+    row('themed', 'themed', f.themed, themedColour), row('broken', 'broken', f.broken), row('escape', 'escape', f.escape),
+    row('fallback', 'fallback', f.fallback, GREEN), row('fifo', 'fifo', f.fifo),
+    row('inherited', 'inherited', f.inherited, inheritedColour), row('unthemed', 'unthemed', f.unthemed, RED)], 'themed');
 
   test('the user\'s theme, the themes it inherits, hicolor, then unthemed folders; broken ones give no icon', () => {
     const started = Date.now();
-    assert.equal(listed(db, ['table.csv']).text, doc([
-      row('themed', 'themed', f.themed, YELLOW), row('broken', 'broken', f.broken), row('escape', 'escape', f.escape),
-      row('fallback', 'fallback', f.fallback, GREEN), row('fifo', 'fifo', f.fifo),
-      row('inherited', 'inherited', f.inherited, BLUE), row('unthemed', 'unthemed', f.unthemed, RED)], 'themed'));
+    assert.equal(listed(db, ['table.csv']).text, expected(YELLOW, BLUE));
     assert.ok(Date.now() - started < 20000, 'a pipe named as an icon is not read');
   });
 
-  test('without a theme setting, hicolor alone', () => {
-    fs.mkdirSync(db.at('config-plain'), { recursive: true });
-    fs.copyFileSync(db.at('config', 'mimeapps.list'), db.at('config-plain', 'mimeapps.list'));
-    assert.equal(listed(db, ['table.csv'], { XDG_CONFIG_HOME: db.at('config-plain') }).text, doc([
-      row('themed', 'themed', f.themed, GREEN), row('broken', 'broken', f.broken), row('escape', 'escape', f.escape),
-      row('fallback', 'fallback', f.fallback, GREEN), row('fifo', 'fifo', f.fifo),
-      row('inherited', 'inherited', f.inherited), row('unthemed', 'unthemed', f.unthemed, RED)], 'themed'));
+  test('GSettings names the theme where its schema is installed, over the GTK settings; unset, its default', () => {
+    assert.equal(listed(db, ['table.csv'], gsettings('Desktop')).text, expected(BLUE));
+    assert.equal(listed(db, ['table.csv'], gsettings(null)).text, expected(RED));
+    // A name that would leave the icon folders is no theme: the next source.
+    assert.equal(listed(db, ['table.csv'], gsettings('../Desktop')).text, expected(YELLOW, BLUE));
+  });
+
+  test('without GTK settings, KDE\'s kdeglobals; lines a key file would refuse do not hide the theme', () => {
+    fs.writeFileSync(db.at('config-plain', 'kdeglobals'),
+      '[$Version]\nupdate_info=kded.upd:kde4\nnot a key\n[Icons][$i]\n[Icons]\nTheme[$e]=Fixture\nTheme = Desktop\n');
+    try {
+      assert.equal(listed(db, ['table.csv'], plain).text, expected(BLUE));
+    } finally {
+      fs.rmSync(db.at('config-plain', 'kdeglobals'));
+    }
+  });
+
+  test('without a theme setting, Adwaita when installed, else hicolor', () => {
+    assert.equal(listed(db, ['table.csv'], plain).text, expected(RED));
+    fs.renameSync(db.at('data-a', 'icons', 'Adwaita'), db.at('data-a', 'icons', 'Adwaita-gone'));
+    try {
+      assert.equal(listed(db, ['table.csv'], plain).text, expected(GREEN));
+    } finally {
+      fs.renameSync(db.at('data-a', 'icons', 'Adwaita-gone'), db.at('data-a', 'icons', 'Adwaita'));
+    }
+  });
+});
+
+describe('icon-theme.cache', () => {
+  const db = database();
+  db.hicolor();
+  const mime = { MimeType: 'text/x-lua;' };
+  const early = db.app('data-a', 'early', { Name: 'Early', Icon: 'early', ...mime });
+  const late = db.app('data-a', 'late', { Name: 'Late', Icon: 'late', ...mime });
+  db.mimeapps('[Default Applications]\ntext/x-lua=early.desktop\n');
+  db.index();
+  const themeDir = db.at('data-a', 'icons', 'hicolor');
+  db.icon('data-a/icons/hicolor/32x32/apps/early.png', solidPng(32, GREEN));
+  const r = spawnSync('gtk-update-icon-cache', ['--force', '--ignore-theme-index', themeDir], { encoding: 'utf8' });
+  assert.equal(r.status, 0, r.stderr);
+  // Added after the cache was written, into a folder of the theme: the theme
+  // folder itself does not change, so the cache still counts.
+  db.icon('data-a/icons/hicolor/32x32/apps/late.png', solidPng(32, BLUE));
+  const past = new Date(Date.now() - 60000);
+  fs.utimesSync(themeDir, past, past);
+
+  test('GTK\'s cache answers while it is newer than the theme folder, as GTK reads it', () => {
+    assert.equal(listed(db, ['init.lua']).text, doc([row('early', 'Early', early, GREEN), row('late', 'Late', late)], 'early'));
+  });
+
+  test('a cache older than its theme folder is passed over for the folders themselves', () => {
+    const future = new Date(Date.now() + 60000);
+    fs.utimesSync(themeDir, future, future);
+    assert.equal(listed(db, ['init.lua']).text, doc([row('early', 'Early', early, GREEN), row('late', 'Late', late, BLUE)], 'early'));
+  });
+});
+
+// Anyone can drop desktop files and themes into their own data folder: none
+// of them may crash corvane, hold it up or make it take the machine's memory.
+describe('hostile desktop files and themes', () => {
+  const sanitized = fs.readFileSync(corvanePath).includes('__asan_init');
+  const bounded = (r, { seconds = 10, peakMiB = 256 } = {}) => {
+    assert.equal(r.signal, null);
+    assert.equal(r.status, 0, r.stderr);
+    assert.equal(r.stderr, '');
+    assert.ok(r.seconds < seconds, `took ${r.seconds.toFixed(1)} s`);
+    if (!sanitized) assert.ok(r.peakMiB < peakMiB, `took ${r.peakMiB.toFixed(0)} MiB`);
+  };
+
+  test('a chain of 20,000 themes each inheriting the next: walked without recursion, hicolor still reached', () => {
+    const db = database();
+    db.hicolor();
+    for (let i = 0; i < 20000; i++)
+      db.icon(`data-home/icons/T${i}/index.theme`, `[Icon Theme]\nName=T${i}\nInherits=T${i + 1}\nDirectories=\n`);
+    fs.mkdirSync(db.at('config', 'gtk-3.0'), { recursive: true });
+    fs.writeFileSync(db.at('config', 'gtk-3.0', 'settings.ini'), '[Settings]\ngtk-icon-theme-name=T0\n');
+    const file = db.app('data-a', 'chained', { Name: 'Chained', Icon: 'chained', MimeType: 'text/x-go;' });
+    db.icon('data-a/icons/hicolor/32x32/apps/chained.png', solidPng(32, GREEN));
+    db.index();
+    const r = db.runMeasured(['main.go']);
+    bounded(r);
+    assert.equal(describeIcons(r.stdout).text, doc([row('chained', 'Chained', file, GREEN)], 'chained'));
+  });
+
+  // One application whose icon is the given file: listed without an icon.
+  const listedWithoutIcon = (name, bytes) => {
+    const db = database();
+    const file = db.app('data-a', 'odd', { Name: 'Odd', Icon: db.icon(`art/${name}`, bytes), MimeType: 'text/x-go;' });
+    db.index();
+    const r = db.runMeasured(['main.go']);
+    bounded(r);
+    assert.equal(r.stdout, doc([row('odd', 'Odd', file)], 'odd'));
+  };
+
+  test('a small PNG that claims 20,000 x 20,000 pixels is not decoded', () => {
+    const side = 20000;
+    const ihdr = Buffer.alloc(13);
+    ihdr.writeUInt32BE(side, 0);
+    ihdr.writeUInt32BE(side, 4);
+    ihdr.set([1, 0, 0, 0, 0], 8);  // one bit of grey a pixel: small to write, 1.2 GB to decode
+    const rows = zlib.deflateSync(Buffer.alloc((side / 8 + 1) * side));
+    listedWithoutIcon('vast.png', Buffer.concat([Buffer.from('\x89PNG\r\n\x1a\n', 'latin1'), chunk('IHDR', ihdr), chunk('IDAT', rows), chunk('IEND', Buffer.alloc(0))]));
+  });
+
+  test('a 28 MB drawing of a million shapes is not rendered', () => {
+    // Just under the renderer's own limit on elements, which would refuse it.
+    listedWithoutIcon('busy.svg', `<svg xmlns="http://www.w3.org/2000/svg" width="1000" height="1000">${'<rect width="1" height="1"/>'.repeat(990000)}</svg>`);
+  });
+
+  test('a theme whose index lists 200,000 folders costs no time per missing icon', () => {
+    const db = database();
+    db.hicolor();
+    const names = Array.from({ length: 200000 }, (_, i) => `d${i}`);
+    db.icon('data-home/icons/Wide/index.theme',
+      `[Icon Theme]\nName=Wide\nDirectories=${names.join(',')}\n\n${names.map((n) => `[${n}]\nSize=32\nType=Fixed\n`).join('\n')}`);
+    fs.mkdirSync(db.at('config', 'gtk-3.0'), { recursive: true });
+    fs.writeFileSync(db.at('config', 'gtk-3.0', 'settings.ini'), '[Settings]\ngtk-icon-theme-name=Wide\n');
+    for (let i = 0; i < 200; i++) db.app('data-a', `missing${i}`, { Name: `Missing ${i}`, Icon: `no-such-icon-${i}`, MimeType: 'text/x-go;' });
+    db.index();
+    const r = db.runMeasured(['main.go']);
+    bounded(r);
+    const document = JSON.parse(r.stdout);
+    assert.equal(document.apps.length, 200);
+    assert.ok(document.apps.every((a) => a.icon === undefined));
   });
 });

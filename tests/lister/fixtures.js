@@ -225,6 +225,17 @@ function makeDatabase(options = {}) {
     run(args, extraEnv = {}, spawnOptions = {}) {
       return corvane(args, { env: db.env(extraEnv), cwd: dir, ...spawnOptions });
     },
+    // A run with its cost: wall seconds and peak resident MiB (the kernel's
+    // accounting, through time(1)).
+    runMeasured(args, extraEnv = {}) {
+      const peakFile = at('peak-kib.txt');
+      const started = process.hrtime.bigint();
+      const r = spawnSync('/usr/bin/time', ['-f', '%M', '-o', peakFile, corvanePath, ...args],
+        { encoding: 'utf8', env: db.env(extraEnv), cwd: dir, timeout: 60000, maxBuffer: 64 << 20 });
+      if (r.error) throw r.error;
+      const seconds = Number(process.hrtime.bigint() - started) / 1e9;
+      return { status: r.status, signal: r.signal, stdout: r.stdout, stderr: r.stderr, seconds, peakMiB: Number(fs.readFileSync(peakFile, 'utf8').trim().split('\n').pop()) / 1024 };
+    },
     // Node passes environment and arguments as UTF-8 only: bytes that are not
     // go through the shell's printf. Each value is a printf format (\\377 for
     // byte 0xFF) in which %s stands for the database folder.
@@ -254,6 +265,6 @@ function corvane(args, options = {}) {
 const jsonPath = (p) => p.replace(/["\\/]/g, (c) => `\\${c}`);
 
 module.exports = {
-  corvanePath, corvane, makeDatabase, describeIcons, decodePng, encodePng, solidPng, svg, hex, jsonPath,
+  corvanePath, corvane, makeDatabase, describeIcons, decodePng, encodePng, solidPng, svg, hex, jsonPath, chunk, crc32,
   RED, GREEN, BLUE, YELLOW,
 };

@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_platform.h"
+#include "lister/base64.h"
 
 namespace {
 
@@ -52,6 +58,7 @@ TEST_F(ListApps, TheFirstLocationOfAnIdentifierWinsAndLaterCopiesCostNoIcon) {
   ASSERT_EQ(r.apps.size(), 2u);
   EXPECT_EQ(r.apps[0].name, "Editor");
   EXPECT_EQ(r.apps[0].path, "/Applications/Editor.app");
+  std::sort(gIconPaths.begin(), gIconPaths.end());
   EXPECT_EQ(gIconPaths, (std::vector<std::string>{"/Applications/Editor.app", "/Applications/Other.app"}));
 }
 
@@ -126,6 +133,41 @@ TEST_F(ListApps, IllFormedUtf8IsRepairedBeforeDedupeAndSort) {
   EXPECT_EQ(r.apps[0].identifier, "id" + R);
   EXPECT_EQ(r.apps[0].name, "B" + R);
   EXPECT_EQ(r.apps[0].path, "/p" + R + "/B.app");
+}
+
+TEST_F(ListApps, IconsAreDrawnOnSeveralThreadsAndEachLandsOnItsOwnApplication) {
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: drawing is not spread";
+  for (int i = 0; i < 64; ++i) {
+    FakeApp a = app("id" + std::to_string(i), "Name " + std::to_string(100 + (i * 37) % 64), "/Apps/" + std::to_string(i) + ".app");
+    a.png = "PNG of " + a.path;
+    gApps.push_back(a);
+  }
+  // Each drawing waits, up to a bound, for another one to be under way.
+  std::atomic<int> inFlight{0}, mostInFlight{0};
+  corvane::fake::gWhileDrawing = [&](const std::string&) {
+    const int now = ++inFlight;
+    for (int seen = mostInFlight; now > seen && !mostInFlight.compare_exchange_weak(seen, now);) {
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (mostInFlight < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    --inFlight;
+  };
+  const corvane::Result r = listApps("f");
+  EXPECT_GE(mostInFlight.load(), 2);
+  ASSERT_EQ(r.apps.size(), 64u);
+  for (const AppInfo& a : r.apps) EXPECT_EQ(a.icon, corvane::base64Encode("PNG of " + a.path)) << a.identifier;
+}
+
+TEST_F(ListApps, ADrawingThatRunsOutOfMemoryCostsOnlyItsOwnIcon) {
+  gApps = {app("a", "A", "/A.app"), app("b", "B", "/B.app"), app("c", "C", "/C.app")};
+  corvane::fake::gWhileDrawing = [](const std::string& path) {
+    if (path == "/B.app") throw std::bad_alloc();
+  };
+  const corvane::Result r = listApps("f");
+  ASSERT_EQ(r.apps.size(), 3u);
+  EXPECT_TRUE(r.apps[0].icon);
+  EXPECT_FALSE(r.apps[1].icon);
+  EXPECT_TRUE(r.apps[2].icon);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <cctype>
+#include <mutex>
 
 #include "lister/platform.h"
 
@@ -9,11 +10,13 @@ namespace corvane::fake {
 std::vector<FakeApp> gApps;
 std::optional<FakeApp> gDefault;
 std::vector<std::string> gIconPaths;
+std::function<void(const std::string&)> gWhileDrawing;
 
 void reset() {
   gApps.clear();
   gDefault.reset();
   gIconPaths.clear();
+  gWhileDrawing = nullptr;
 }
 
 }  // namespace corvane::fake
@@ -50,7 +53,12 @@ std::string appFileStem(const AppObject& app) { return app.app.stem; }
 std::string appPath(const AppObject& app) { return app.app.path; }
 
 std::optional<std::string> appIconPng(const AppObject& app) {
-  fake::gIconPaths.push_back(app.app.path);
+  static std::mutex drawn;
+  {
+    const std::lock_guard<std::mutex> lock(drawn);
+    fake::gIconPaths.push_back(app.app.path);
+  }
+  if (fake::gWhileDrawing) fake::gWhileDrawing(app.app.path);
   return app.app.png;
 }
 

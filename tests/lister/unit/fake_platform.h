@@ -2,6 +2,7 @@
 // of lister/mac or lister/gio and say what each application answers.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +20,8 @@ struct FakeApp {
 
 extern std::vector<FakeApp> gApps;           // what appsForFile answers, in order
 extern std::optional<FakeApp> gDefault;      // what defaultApp answers
-extern std::vector<std::string> gIconPaths;  // the apps whose icon was drawn, in order
+extern std::vector<std::string> gIconPaths;  // the apps whose icon was drawn, in the order drawing began
+extern std::function<void(const std::string& path)> gWhileDrawing;  // runs inside each drawing, on its thread
 
 void reset();
 

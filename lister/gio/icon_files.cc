@@ -1,0 +1,179 @@
+#include "lister/gio/icon_files.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace corvane::gio {
+namespace {
+
+std::optional<uint32_t> u32(std::string_view b, uint64_t at) {
+  if (at + 4 > b.size()) return std::nullopt;
+  const auto* p = reinterpret_cast<const unsigned char*>(b.data() + at);
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+std::optional<uint16_t> u16(std::string_view b, uint64_t at) {
+  if (at + 2 > b.size()) return std::nullopt;
+  const auto* p = reinterpret_cast<const unsigned char*>(b.data() + at);
+  return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+
+// A NUL-terminated string inside the bytes, or none.
+std::optional<std::string_view> cString(std::string_view b, uint32_t at) {
+  if (at >= b.size()) return std::nullopt;
+  const size_t end = b.find('\0', at);
+  if (end == std::string_view::npos) return std::nullopt;
+  return b.substr(at, end - at);
+}
+
+bool knownVersion(std::string_view cache) { return u16(cache, 0) == 1 && u16(cache, 2) == 0; }
+
+// GTK's hash of icon names, over signed chars as GTK computes it.
+uint32_t nameHash(std::string_view name) {
+  if (name.empty()) return 0;
+  uint32_t h = static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(name[0])));
+  for (size_t i = 1; i < name.size(); ++i)
+    h = (h << 5) - h + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(name[i])));
+  return h;
+}
+
+constexpr uint32_t kEndOfChain = 0xFFFFFFFF;
+
+}  // namespace
+
+std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> content;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes) {
+    content.emplace();
+    // Bounded by what is read too: the file may have grown since fstat.
+    char buffer[16384];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 || content->size() + static_cast<size_t>(n) > maxBytes) {
+        content.reset();
+        break;
+      }
+      if (n == 0) break;
+      content->append(buffer, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  return content;
+}
+
+std::vector<std::string_view> cacheDirectories(std::string_view cache) {
+  std::vector<std::string_view> dirs;
+  if (!knownVersion(cache)) return dirs;
+  const auto listAt = u32(cache, 8);
+  const auto count = listAt ? u32(cache, *listAt) : std::nullopt;
+  // Each entry takes four bytes: a count beyond the file is a lie.
+  if (!count || *count > (cache.size() - *listAt) / 4) return dirs;
+  dirs.reserve(*count);
+  for (uint32_t i = 0; i < *count; ++i) {
+    const auto at = u32(cache, uint64_t{*listAt} + 4 + 4 * uint64_t{i});
+    const auto name = at ? cString(cache, *at) : std::nullopt;
+    if (!name) return {};
+    dirs.push_back(*name);
+  }
+  return dirs;
+}
+
+std::vector<CachedImage> cachedImages(std::string_view cache, std::string_view name) {
+  std::vector<CachedImage> images;
+  if (!knownVersion(cache) || name.empty() || name.find('\0') != std::string_view::npos) return images;
+  const auto hashAt = u32(cache, 4);
+  const auto buckets = hashAt ? u32(cache, *hashAt) : std::nullopt;
+  if (!buckets || *buckets == 0) return images;
+  auto entry = u32(cache, uint64_t{*hashAt} + 4 + 4 * uint64_t{nameHash(name) % *buckets});
+  // A chain can be no longer than the icons the file has room for; a longer
+  // one loops.
+  for (uint64_t steps = 0; entry && *entry != kEndOfChain && steps <= cache.size() / 12; ++steps) {
+    const auto nameAt = u32(cache, uint64_t{*entry} + 4);
+    const auto entryName = nameAt ? cString(cache, *nameAt) : std::nullopt;
+    if (!entryName) return images;
+    if (*entryName == name) {
+      const auto listAt = u32(cache, uint64_t{*entry} + 8);
+      const auto count = listAt ? u32(cache, *listAt) : std::nullopt;
+      if (!count || *count > (cache.size() - *listAt) / 8) return images;
+      for (uint32_t i = 0; i < *count; ++i) {
+        const uint64_t at = uint64_t{*listAt} + 4 + 8 * uint64_t{i};
+        images.push_back({*u16(cache, at), *u16(cache, at + 2)});
+      }
+      return images;
+    }
+    entry = u32(cache, *entry);
+  }
+  return images;
+}
+
+MappedCache::MappedCache(MappedCache&& other) noexcept : bytes(std::exchange(other.bytes, {})) {}
+
+MappedCache& MappedCache::operator=(MappedCache&& other) noexcept {
+  if (this != &other) std::swap(bytes, other.bytes);
+  return *this;
+}
+
+MappedCache::~MappedCache() {
+  if (!bytes.empty()) ::munmap(const_cast<char*>(bytes.data()), bytes.size());
+}
+
+MappedCache openIconCache(const std::string& themeFolder) {
+  MappedCache mapped;
+  struct stat folder;
+  if (::stat(themeFolder.c_str(), &folder) != 0) return mapped;
+  const std::string file = themeFolder + "/icon-theme.cache";
+  // Non-blocking, so that a pipe in its place cannot hold the lister.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return mapped;
+  struct stat st;
+  // As GTK judges it: a cache older than its folder misses what was added.
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 12 && st.st_mtime >= folder.st_mtime) {
+    void* at = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (at != MAP_FAILED) mapped.bytes = std::string_view(static_cast<const char*>(at), static_cast<size_t>(st.st_size));
+  }
+  ::close(fd);
+  return mapped;
+}
+
+std::optional<PngHeader> pngHeader(std::string_view b) {
+  static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
+  if (b.size() < 33 || b.substr(0, 8) != std::string_view(kSignature, 8)) return std::nullopt;
+  if (u32(b, 8) != 13 || b.substr(12, 4) != "IHDR") return std::nullopt;
+  PngHeader h;
+  h.width = *u32(b, 16);
+  h.height = *u32(b, 20);
+  h.bitDepth = static_cast<uint8_t>(b[24]);
+  h.colorType = static_cast<uint8_t>(b[25]);
+  h.interlace = static_cast<uint8_t>(b[28]);
+  if (h.width == 0 || h.height == 0) return std::nullopt;
+  return h;
+}
+
+bool isIntactPng(std::string_view b) {
+  if (!pngHeader(b)) return false;
+  bool sawData = false;
+  for (uint64_t at = 8; at < b.size();) {
+    const auto length = u32(b, at);
+    if (!length || *length > 0x7FFFFFFF || at + 12 + *length > b.size()) return false;
+    const std::string_view type = b.substr(at + 4, 4);
+    const auto* body = reinterpret_cast<const Bytef*>(b.data() + at + 4);
+    if (crc32(crc32(0, nullptr, 0), body, 4 + *length) != *u32(b, at + 8 + *length)) return false;
+    at += 12 + *length;
+    if (type == "IDAT") sawData = true;
+    if (type == "IEND") return sawData && at == b.size();
+  }
+  return false;
+}
+
+}  // namespace corvane::gio

@@ -1,0 +1,73 @@
+// The two file formats corvane reads byte by byte on Linux, so that a
+// lookup or a ready icon costs no decoder: the icon-theme.cache that GTK
+// writes per theme folder, and the header and chunk frame of a PNG. Both
+// take bytes that anyone may have written: every offset and length is
+// checked against the size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::gio {
+
+// The whole content of a regular file of at most maxBytes, or none: a pipe or
+// a device in the file's place is not waited on, and a larger file is not
+// read at all.
+std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes);
+
+// ---- icon-theme.cache (version 1.0, big-endian) -----------------------------
+
+// Which files of one icon a cached folder holds.
+enum CacheFlag : uint16_t { kCachedXpm = 1, kCachedSvg = 2, kCachedPng = 4 };
+
+struct CachedImage {
+  uint16_t directory;  // index into cacheDirectories()
+  uint16_t flags;      // CacheFlag bits
+};
+
+// The folders the cache describes, relative to the theme folder; empty when
+// the bytes are not a cache of a version this reader knows.
+std::vector<std::string_view> cacheDirectories(std::string_view cache);
+
+// The folders that hold the named icon, as the cache lists them; empty when
+// it holds none or the bytes do not hold together.
+std::vector<CachedImage> cachedImages(std::string_view cache, std::string_view name);
+
+// An opened cache, mapped read-only; empty when the folder has none, or it is
+// older than the folder (written before the folder last changed).
+struct MappedCache {
+  MappedCache() = default;
+  MappedCache(MappedCache&& other) noexcept;
+  MappedCache& operator=(MappedCache&& other) noexcept;
+  MappedCache(const MappedCache&) = delete;
+  MappedCache& operator=(const MappedCache&) = delete;
+  ~MappedCache();
+
+  std::string_view bytes;
+};
+MappedCache openIconCache(const std::string& themeFolder);
+
+// ---- PNG ----------------------------------------------------------------------
+
+struct PngHeader {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint8_t bitDepth = 0;
+  uint8_t colorType = 0;
+  uint8_t interlace = 0;
+};
+
+// The image header of a PNG: the signature, then an IHDR chunk of the right
+// length with non-zero dimensions; none for anything else.
+std::optional<PngHeader> pngHeader(std::string_view bytes);
+
+// True when the bytes are a whole PNG that can be handed on as it is: the
+// header, every chunk inside the bytes with its CRC right, IDAT present and
+// IEND last, nothing after it.
+bool isIntactPng(std::string_view bytes);
+
+}  // namespace corvane::gio

@@ -108,6 +108,9 @@ std::vector<std::string> keyList(GKeyFile* file, const char* group, const char* 
 }
 
 int keyInt(GKeyFile* file, const char* group, const char* key, int fallback) {
+  // Asked first: the error for a missing key is formatted and translated,
+  // which for hicolor's hundreds of folders costs milliseconds.
+  if (!g_key_file_has_key(file, group, key, nullptr)) return fallback;
   GError* error = nullptr;
   const int value = g_key_file_get_integer(file, group, key, &error);
   if (error) {
@@ -386,6 +389,13 @@ IconSearch buildSearch() {
   return s;
 }
 
+// Built once and never changed after, so lookups on several threads share
+// it; the others wait while it is built.
+const IconSearch& iconSearch() {
+  static const IconSearch search = buildSearch();
+  return search;
+}
+
 }  // namespace
 
 std::string chosenThemeName() {
@@ -401,9 +411,7 @@ std::string chosenThemeName() {
 std::string lookupThemedIcon(std::string_view iconName, int size) {
   // A name is one file name; one with a slash would reach outside the themes.
   if (iconName.empty() || iconName.find('/') != std::string_view::npos) return {};
-  // Built by the first lookup and never changed after, so lookups on
-  // several threads share it; the others wait while it is built.
-  static const IconSearch search = buildSearch();
+  const IconSearch& search = iconSearch();
   const std::string name(iconName);
   for (const Theme& theme : search.chain)
     if (std::string file = lookupInTheme(theme, name, size); !file.empty()) return file;
@@ -413,5 +421,7 @@ std::string lookupThemedIcon(std::string_view iconName, int size) {
   }
   return {};
 }
+
+void readIconThemes() { iconSearch(); }
 
 }  // namespace corvane::gio

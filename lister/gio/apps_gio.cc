@@ -5,35 +5,23 @@
 #include <gio/gio.h>
 
 #include <clocale>
-#include <exception>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "lister/gio/gobject_ptr.h"
 #include "lister/gio/icon_gio.h"
-#include "lister/gio/icon_theme.h"
 #include "lister/platform.h"
 
 namespace corvane::platform {
 
 struct FileObject {
   std::string contentType;
-  // Reads the icon themes while GIO reads the applications, on another
-  // core: the themes' indexes take a few milliseconds that the drawing of
-  // the first icon would otherwise wait for. The file outlives every
-  // question about the applications and their icons.
-  std::thread themes;
 };
 
 struct AppObject {
   GObjectPtr<GAppInfo> info;
 };
 
-void release(FileObject* file) noexcept {
-  if (file->themes.joinable()) file->themes.join();
-  delete file;
-}
+void release(FileObject* file) noexcept { delete file; }
 void release(AppObject* app) noexcept { delete app; }
 
 namespace {
@@ -70,17 +58,6 @@ void beginRun() noexcept {
 File fileForPath(std::string_view path) {
   const std::string p(path);
   auto* file = new FileObject;
-  try {
-    file->themes = std::thread([] {
-      try {
-        gio::readIconThemes();
-      } catch (const std::exception&) {
-        // The first lookup tries again.
-      }
-    });
-  } catch (const std::system_error&) {
-    // No thread to spare: the first lookup reads the themes.
-  }
   // The local file system directly: no VFS modules, no session bus. A file
   // that exists is sniffed; one that does not is judged by its name.
   GObjectPtr<GFile> gfile = GObjectPtr<GFile>::adopt(g_vfs_get_file_for_path(g_vfs_get_local(), p.c_str()));

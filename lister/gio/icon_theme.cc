@@ -87,7 +87,11 @@ std::string_view trimmed(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
 }
 
+// Each key is asked for first: GLib formats and translates the error for a
+// missing one even when no error is wanted, which over hicolor's hundreds of
+// folders costs milliseconds.
 std::optional<std::string> keyString(GKeyFile* file, const char* group, const char* key) {
+  if (!g_key_file_has_key(file, group, key, nullptr)) return std::nullopt;
   gchar* value = g_key_file_get_string(file, group, key, nullptr);
   if (!value) return std::nullopt;
   std::string text(value);
@@ -98,6 +102,7 @@ std::optional<std::string> keyString(GKeyFile* file, const char* group, const ch
 std::vector<std::string> keyList(GKeyFile* file, const char* group, const char* key) {
   std::vector<std::string> items;
   gsize n = 0;
+  if (!g_key_file_has_key(file, group, key, nullptr)) return items;
   gchar** values = g_key_file_get_string_list(file, group, key, &n, nullptr);
   for (gsize i = 0; i < n; ++i) {
     const std::string_view item = trimmed(values[i]);
@@ -108,8 +113,6 @@ std::vector<std::string> keyList(GKeyFile* file, const char* group, const char* 
 }
 
 int keyInt(GKeyFile* file, const char* group, const char* key, int fallback) {
-  // Asked first: the error for a missing key is formatted and translated,
-  // which for hicolor's hundreds of folders costs milliseconds.
   if (!g_key_file_has_key(file, group, key, nullptr)) return fallback;
   GError* error = nullptr;
   const int value = g_key_file_get_integer(file, group, key, &error);
@@ -389,13 +392,6 @@ IconSearch buildSearch() {
   return s;
 }
 
-// Built once and never changed after, so lookups on several threads share
-// it; the others wait while it is built.
-const IconSearch& iconSearch() {
-  static const IconSearch search = buildSearch();
-  return search;
-}
-
 }  // namespace
 
 std::string chosenThemeName() {
@@ -411,7 +407,9 @@ std::string chosenThemeName() {
 std::string lookupThemedIcon(std::string_view iconName, int size) {
   // A name is one file name; one with a slash would reach outside the themes.
   if (iconName.empty() || iconName.find('/') != std::string_view::npos) return {};
-  const IconSearch& search = iconSearch();
+  // Built by the first lookup and never changed after, so lookups on
+  // several threads share it; the others wait while it is built.
+  static const IconSearch search = buildSearch();
   const std::string name(iconName);
   for (const Theme& theme : search.chain)
     if (std::string file = lookupInTheme(theme, name, size); !file.empty()) return file;
@@ -421,7 +419,5 @@ std::string lookupThemedIcon(std::string_view iconName, int size) {
   }
   return {};
 }
-
-void readIconThemes() { iconSearch(); }
 
 }  // namespace corvane::gio

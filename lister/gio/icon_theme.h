@@ -19,8 +19,4 @@ std::string chosenThemeName();
 // several threads at once; the first call reads the themes.
 std::string lookupThemedIcon(std::string_view name, int size);
 
-// Reads the themes now, if no lookup has; lookups on other threads meanwhile
-// wait for it. Throws what reading throws (out of memory).
-void readIconThemes();
-
 }  // namespace corvane::gio

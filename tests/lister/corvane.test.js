@@ -502,6 +502,19 @@ describe('hostile desktop files and themes', () => {
     listedWithoutIcon('vast.png', Buffer.concat([Buffer.from('\x89PNG\r\n\x1a\n', 'latin1'), chunk('IHDR', ihdr), chunk('IDAT', rows), chunk('IEND', Buffer.alloc(0))]));
   });
 
+  test('a PNG at the 4096-pixel cap, 64 MiB of pixels packed into 64 KB, is redrawn a few rows at a time', () => {
+    const db = database();
+    const side = 4096;
+    const png = encodePngOfType(side, side, 6, () => Buffer.alloc(side * 4, 0x80));
+    assert.ok(png.length < 1 << 20);
+    const file = db.app('data-a', 'vast', { Name: 'Vast', Icon: db.icon('art/vast.png', png), MimeType: 'text/x-go;' });
+    db.index();
+    const r = db.runMeasured(['main.go']);
+    // The whole image held at once would be 64 MiB more.
+    bounded(r, { peakMiB: 48 });
+    assert.equal(describeIcons(r.stdout).text, doc([row('vast', 'Vast', file, [128, 128, 128, 128])], 'vast'));
+  });
+
   test('a 28 MB drawing of a million shapes is not rendered', () => {
     // Just under the renderer's own limit on elements, which would refuse it.
     listedWithoutIcon('busy.svg', `<svg xmlns="http://www.w3.org/2000/svg" width="1000" height="1000">${'<rect width="1" height="1"/>'.repeat(990000)}</svg>`);

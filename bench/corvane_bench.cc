@@ -3,9 +3,11 @@
 // the themes installed here (Adwaita, hicolor), beside GLib's own
 // `gio mime text/plain` on the same database. The two run in turn, A B A B,
 // so a drift of the shared machine hits both; each figure is the median of
-// the runs, with the ratio corvane / gio mime pair by pair. The twin
-// database without icons tells what the icons cost. Peak resident size is
-// the kernel's accounting of each finished child, the largest of the runs.
+// the runs, with the ratio corvane / gio mime pair by pair. Twins of the
+// database tell what the icons cost: one without icons, one whose icons are
+// the same less those the themes have as drawings only or also (which need
+// librsvg), one whose only icon is a drawing. Peak resident size is the
+// kernel's accounting of each finished child, the largest of the runs.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -18,7 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,11 +80,17 @@ std::string capture(const std::vector<std::string>& argv, const std::vector<std:
   return text;
 }
 
+struct IconName {
+  std::string name;
+  bool png = false;      // some file of it is a PNG
+  bool drawing = false;  // some file of it is an SVG
+};
+
 // Icon names the installed Adwaita and hicolor themes draw, as files: a
 // spread across the alphabet of all of them, so the mix of sizes and
 // formats is the themes' own.
-std::vector<std::string> realIconNames() {
-  std::set<std::string> names;
+std::vector<IconName> realIconNames() {
+  std::map<std::string, IconName> names;
   for (const char* theme : {"Adwaita", "hicolor"}) {
     const fs::path root = kSystemData / "icons" / theme;
     std::error_code ec;
@@ -90,13 +98,26 @@ std::vector<std::string> realIconNames() {
       const fs::path& p = it->path();
       const std::string ext = p.extension().string();
       const std::string stem = p.stem().string();
-      if ((ext == ".png" || ext == ".svg") && !stem.ends_with("-symbolic") && !stem.ends_with(".symbolic")) names.insert(stem);
+      if ((ext == ".png" || ext == ".svg") && !stem.ends_with("-symbolic") && !stem.ends_with(".symbolic")) {
+        IconName& n = names[stem];
+        n.name = stem;
+        (ext == ".png" ? n.png : n.drawing) = true;
+      }
     }
   }
-  std::vector<std::string> all(names.begin(), names.end()), picked;
+  std::vector<IconName> all, picked;
+  for (auto& [stem, n] : names) all.push_back(std::move(n));
   for (size_t i = 0; i < kApps && !all.empty(); ++i) picked.push_back(all[i * all.size() / kApps]);
   return picked;
 }
+
+// Which of the applications name an icon.
+enum Icons : int64_t {
+  kNoIcons,
+  kAllIcons,     // every one: the real icons of the themes
+  kPngIcons,     // the same, less those with a drawing among their files
+  kOneDrawing,   // one, of an icon that is only a drawing
+};
 
 // A desktop's database: 200 editors of plain text and a default, the
 // system's MIME database, icon themes and settings schemas (so the theme is
@@ -106,18 +127,27 @@ struct Database {
   fs::path textFile;
   std::vector<std::string> env;
   size_t names = 0;
+  size_t icons = 0;  // applications that name one
 
-  explicit Database(bool icons) {
-    root = fs::temp_directory_path() / ("corvane-bench-" + std::to_string(getpid()) + (icons ? "-icons" : "-plain"));
+  explicit Database(Icons which) {
+    root = fs::temp_directory_path() / ("corvane-bench-" + std::to_string(getpid()) + "-" + std::to_string(which));
     fs::remove_all(root);
     const fs::path data = root / "data";
-    const std::vector<std::string> iconNames = realIconNames();
+    const std::vector<IconName> iconNames = realIconNames();
     names = iconNames.size();
     for (int i = 0; i < kApps; ++i) {
       const std::string id = "org.example.Editor" + std::to_string(i);
       std::string entry = "[Desktop Entry]\nType=Application\nExec=true %f\nName=Editor " + std::to_string((i * 37) % kApps) +
                           "\nGenericName=Text Editor\nMimeType=text/plain;text/x-csrc;\n";
-      if (icons && static_cast<size_t>(i) < iconNames.size()) entry += "Icon=" + iconNames[i] + "\n";
+      if (static_cast<size_t>(i) < iconNames.size()) {
+        const IconName& n = iconNames[i];
+        const bool named = which == kAllIcons || (which == kPngIcons && !n.drawing) ||
+                           (which == kOneDrawing && icons == 0 && n.drawing && !n.png);
+        if (named) {
+          entry += "Icon=" + n.name + "\n";
+          ++icons;
+        }
+      }
       writeFile(data / "applications" / (id + ".desktop"), entry);
     }
     writeFile(root / "config/mimeapps.list", "[Default Applications]\ntext/plain=org.example.Editor7.desktop\n");
@@ -139,10 +169,9 @@ struct Database {
   ~Database() { fs::remove_all(root); }
 };
 
-Database& database(bool icons) {
-  static Database withIcons(true);
-  static Database without(false);
-  return icons ? withIcons : without;
+const Database& database(Icons which) {
+  static const Database databases[] = {Database(kNoIcons), Database(kAllIcons), Database(kPngIcons), Database(kOneDrawing)};
+  return databases[which];
 }
 
 size_t count(const std::string& text, const std::string& what) {
@@ -159,13 +188,13 @@ double median(std::vector<double> values) {
 }
 
 void BM_CorvaneBesideGioMime(benchmark::State& state) {
-  const bool icons = state.range(0) != 0;
-  const Database& db = database(icons);
+  const auto which = static_cast<Icons>(state.range(0));
+  const Database& db = database(which);
   const std::vector<std::string> corvane{CORVANE_PATH, db.textFile.string()};
   const std::vector<std::string> gio{"gio", "mime", "text/plain"};
   const std::string doc = capture(corvane, db.env);
-  if (db.names != kApps || count(doc, "\"identifier\"") != kApps || count(doc, "\"icon\"") != (icons ? kApps : 0)) {
-    state.SkipWithError(("corvane did not list 200 applications with their icons: " + doc.substr(0, 200)).c_str());
+  if (db.names != kApps || count(doc, "\"identifier\"") != kApps || count(doc, "\"icon\"") != db.icons) {
+    state.SkipWithError(("corvane did not list 200 applications with their " + std::to_string(db.icons) + " icons: " + doc.substr(0, 200)).c_str());
     return;
   }
   if (count(capture(gio, db.env), "org.example.Editor") < kApps) {
@@ -187,7 +216,8 @@ void BM_CorvaneBesideGioMime(benchmark::State& state) {
     corvanePeak = std::max(corvanePeak, a.peakKiB);
     gioPeak = std::max(gioPeak, b.peakKiB);
   }
-  state.SetLabel(icons ? "200 real theme icons" : "no icons");
+  const char* labels[] = {"icons", "icons, the themes' own", "icons, the themes' own less any with a drawing", "icon, a drawing"};
+  state.SetLabel(std::to_string(db.icons) + " " + labels[which]);
   state.counters["corvane_ms"] = median(corvaneMs);
   state.counters["gio_mime_ms"] = median(gioMs);
   state.counters["time_ratio"] = median(ratios);
@@ -195,6 +225,13 @@ void BM_CorvaneBesideGioMime(benchmark::State& state) {
   state.counters["gio_mime_peak_MiB"] = static_cast<double>(gioPeak) / 1024;
   state.counters["peak_ratio"] = gioPeak ? static_cast<double>(corvanePeak) / static_cast<double>(gioPeak) : 0;
 }
-BENCHMARK(BM_CorvaneBesideGioMime)->Arg(1)->Arg(0)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CorvaneBesideGioMime)
+    ->Arg(kAllIcons)
+    ->Arg(kPngIcons)
+    ->Arg(kOneDrawing)
+    ->Arg(kNoIcons)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

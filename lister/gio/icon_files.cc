@@ -55,6 +55,7 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes) {
     content.emplace();
+    content->reserve(static_cast<size_t>(st.st_size));
     // Bounded by what is read too: the file may have grown since fstat.
     char buffer[16384];
     for (;;) {

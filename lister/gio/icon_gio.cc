@@ -8,6 +8,7 @@
 #include "lister/gio/gobject_ptr.h"
 #include "lister/gio/icon_files.h"
 #include "lister/gio/icon_theme.h"
+#include "lister/gio/png_icon.h"
 
 namespace corvane::gio {
 namespace {
@@ -22,8 +23,8 @@ constexpr size_t kMaxOtherBytes = 512 << 10;
 constexpr uint32_t kMaxSide = 4096;
 
 // gdk-pixbuf and the loaders it brings (the SVG one pulls in a whole
-// rendering stack) are loaded on the first icon that needs decoding: a run
-// whose icons are all ready-made 32 x 32 PNGs never pays for them.
+// rendering stack) are loaded on the first icon that redrawnPng does not
+// take: a run whose icons are all plain PNGs never pays for them.
 struct PixbufApi {
   decltype(&gdk_pixbuf_loader_new) loaderNew;
   decltype(&gdk_pixbuf_loader_write) loaderWrite;
@@ -120,13 +121,14 @@ std::optional<std::string> decodeAndEncode(std::string_view bytes, int size) {
 }
 
 // An icon file's bytes as a size x size RGBA PNG. One that already is one
-// goes through as it is.
+// goes through as it is; another PNG is redrawn here if it can be.
 std::optional<std::string> encodeIcon(std::string bytes, int size) {
   if (const std::optional<PngHeader> png = pngHeader(bytes)) {
     if (png->width > kMaxSide || png->height > kMaxSide) return std::nullopt;
     if (png->width == static_cast<uint32_t>(size) && png->height == static_cast<uint32_t>(size) && png->bitDepth == 8 &&
         png->colorType == 6 && png->interlace == 0 && isIntactPng(bytes))
       return bytes;
+    if (std::optional<std::string> redrawn = redrawnPng(bytes, size, kMaxSide)) return redrawn;
   } else if (bytes.size() > kMaxOtherBytes || (bytes.size() >= 2 && bytes[0] == '\x1f' && bytes[1] == '\x8b')) {
     // A compressed drawing can unfold to any size: not an icon worth its risk.
     return std::nullopt;

@@ -87,7 +87,11 @@ std::string_view trimmed(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
 }
 
+// Each key is asked for first: GLib formats and translates the error for a
+// missing one even when no error is wanted, which over hicolor's hundreds of
+// folders costs milliseconds.
 std::optional<std::string> keyString(GKeyFile* file, const char* group, const char* key) {
+  if (!g_key_file_has_key(file, group, key, nullptr)) return std::nullopt;
   gchar* value = g_key_file_get_string(file, group, key, nullptr);
   if (!value) return std::nullopt;
   std::string text(value);
@@ -98,6 +102,7 @@ std::optional<std::string> keyString(GKeyFile* file, const char* group, const ch
 std::vector<std::string> keyList(GKeyFile* file, const char* group, const char* key) {
   std::vector<std::string> items;
   gsize n = 0;
+  if (!g_key_file_has_key(file, group, key, nullptr)) return items;
   gchar** values = g_key_file_get_string_list(file, group, key, &n, nullptr);
   for (gsize i = 0; i < n; ++i) {
     const std::string_view item = trimmed(values[i]);
@@ -108,6 +113,7 @@ std::vector<std::string> keyList(GKeyFile* file, const char* group, const char* 
 }
 
 int keyInt(GKeyFile* file, const char* group, const char* key, int fallback) {
+  if (!g_key_file_has_key(file, group, key, nullptr)) return fallback;
   GError* error = nullptr;
   const int value = g_key_file_get_integer(file, group, key, &error);
   if (error) {

@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { test, describe, after } = require('node:test');
 const zlib = require('node:zlib');
-const { corvane, corvanePath, makeDatabase, describeIcons, encodePng, solidPng, svg, hex, jsonPath, chunk, RED, GREEN, BLUE, YELLOW } = require('./fixtures');
+const { corvane, corvanePath, makeDatabase, describeIcons, encodePng, encodePngOfType, solidPng, svg, hex, jsonPath, chunk, RED, GREEN, BLUE, YELLOW } = require('./fixtures');
 
 const databases = [];
 after(() => databases.forEach((db) => db.remove()));
@@ -370,6 +370,91 @@ describe('icon-theme.cache', () => {
   });
 });
 
+// The libraries a run maps, as the dynamic loader reports them (glibc's
+// LD_DEBUG, written to files of its own): the icon decoders and ICU are
+// opened only for the icons and names that need them.
+describe('what a run loads', () => {
+  const db = database();
+  db.hicolor();
+  const mime = { MimeType: 'text/rust;' };
+  const f = {};
+  const app = (id, name, icon) => { f[id] = db.app('data-a', id, { Name: name, Icon: icon, ...mime }); };
+  // The PNGs themes ship: RGBA at every size, a palette, grey with alpha.
+  app('small', 'Small', 'small');
+  db.icon('data-a/icons/hicolor/16x16/apps/small.png', solidPng(16, RED));
+  app('large', 'Large', 'large');
+  db.icon('data-a/icons/hicolor/48x48/apps/large.png', solidPng(48, GREEN));
+  app('huge', 'Huge', db.icon('art/huge.png', solidPng(512, BLUE)));
+  app('ready', 'Ready', 'ready');
+  db.icon('data-a/icons/hicolor/32x32/apps/ready.png', solidPng(32, YELLOW));
+  app('palette', 'Palette 2', 'palette');
+  db.icon('data-a/icons/hicolor/22x22/apps/palette.png',
+    encodePngOfType(22, 22, 3, () => Array(22).fill(1), [['PLTE', [0, 0, 0, 0, 255, 0]]]));
+  app('grey', 'Grey (alpha)', 'grey');
+  db.icon('data-a/icons/hicolor/48x48/apps/grey.png', encodePngOfType(48, 48, 4, () => Array(96).fill(255)));
+  db.mimeapps('[Default Applications]\ntext/rust=ready.desktop\n');
+  db.index();
+  const WHITE = [255, 255, 255, 255];
+  const rows = [row('ready', 'Ready', f.ready, YELLOW), row('grey', 'Grey (alpha)', f.grey, WHITE), row('huge', 'Huge', f.huge, BLUE),
+    row('large', 'Large', f.large, GREEN), row('palette', 'Palette 2', f.palette, GREEN), row('small', 'Small', f.small, RED)];
+
+  // The document, and the base names of the libraries the run mapped.
+  const traced = (env = {}) => {
+    const dir = fs.mkdtempSync(path.join(db.dir, 'ld-'));
+    const r = db.run(['main.rs'], { LD_DEBUG: 'files', LD_DEBUG_OUTPUT: path.join(dir, 'log'), ...env });
+    assert.equal(r.status, 0, r.stderr);
+    assert.equal(r.stderr, '');
+    const log = fs.readdirSync(dir).map((n) => fs.readFileSync(path.join(dir, n), 'utf8')).join('\n');
+    fs.rmSync(dir, { recursive: true, force: true });
+    const loaded = new Set([...log.matchAll(/file=(\S+)/g)].map((m) => path.basename(m[1])));
+    assert.ok(loaded.has('libgio-2.0.so.0'), 'the loader reported what it mapped');
+    return { text: describeIcons(r.stdout).text, loaded };
+  };
+  const decoders = /^lib(gdk_pixbuf|png|rsvg|pixbufloader)/;
+  const icu = /^libicu/;
+
+  test('PNG icons of every size and form and ASCII names: neither gdk-pixbuf, libpng, librsvg nor ICU', () => {
+    for (const locale of [{}, { LANG: 'en_US.UTF-8' }, { LC_ALL: 'de_DE.UTF-8' }]) {
+      const { text, loaded } = traced(locale);
+      assert.equal(text, doc(rows, 'ready'));
+      assert.deepEqual([...loaded].filter((l) => decoders.test(l) || icu.test(l)), [], JSON.stringify(locale));
+    }
+  });
+
+  test('a drawing brings in the decoders, a name beyond ASCII or a locale that reorders ASCII brings in ICU', () => {
+    db.app('data-a', 'drawn', { Name: 'Drawn', Icon: 'drawn', ...mime });
+    db.icon('data-a/icons/hicolor/scalable/apps/drawn.svg', svg(48, '0000ff'));
+    const accented = db.app('data-a', 'accented', { Name: 'Éclair', ...mime });
+    db.index();
+    try {
+      const { text, loaded } = traced();
+      assert.ok(loaded.has('libgdk_pixbuf-2.0.so.0') && loaded.has('librsvg-2.so.2'), [...loaded].join(' '));
+      assert.ok([...loaded].some((l) => icu.test(l)), 'ICU for the accented name');
+      assert.ok(text.includes(`${row('drawn', 'Drawn', db.at('data-a', 'applications', 'drawn.desktop'), BLUE)},${row('accented', 'Éclair', accented)},${rows[1]}`), text);
+    } finally {
+      fs.rmSync(db.at('data-a', 'applications', 'drawn.desktop'));
+      fs.rmSync(accented);
+      db.index();
+    }
+    // Turkish dots its i apart: I is the capital of a letter before i.
+    const dotless = db.app('data-a', 'dotless', { Name: 'Ib', ...mime });
+    const dotted = db.app('data-a', 'dotted', { Name: 'ia', ...mime });
+    db.index();
+    try {
+      const pair = (first, second) => `${first},${second}`;
+      const ia = row('dotted', 'ia', dotted), ib = row('dotless', 'Ib', dotless);
+      assert.ok(traced().text.includes(pair(ia, ib)), 'root: a before b, I the same as i');
+      const turkish = traced({ LANG: 'tr_TR.UTF-8' });
+      assert.ok(turkish.text.includes(pair(ib, ia)), turkish.text);
+      assert.ok([...turkish.loaded].some((l) => icu.test(l)));
+    } finally {
+      fs.rmSync(dotless);
+      fs.rmSync(dotted);
+      db.index();
+    }
+  });
+});
+
 // Anyone can drop desktop files and themes into their own data folder: none
 // of them may crash corvane, hold it up or make it take the machine's memory.
 describe('hostile desktop files and themes', () => {
@@ -415,6 +500,19 @@ describe('hostile desktop files and themes', () => {
     ihdr.set([1, 0, 0, 0, 0], 8);  // one bit of grey a pixel: small to write, 1.2 GB to decode
     const rows = zlib.deflateSync(Buffer.alloc((side / 8 + 1) * side));
     listedWithoutIcon('vast.png', Buffer.concat([Buffer.from('\x89PNG\r\n\x1a\n', 'latin1'), chunk('IHDR', ihdr), chunk('IDAT', rows), chunk('IEND', Buffer.alloc(0))]));
+  });
+
+  test('a PNG at the 4096-pixel cap, 64 MiB of pixels packed into 64 KB, is redrawn a few rows at a time', () => {
+    const db = database();
+    const side = 4096;
+    const png = encodePngOfType(side, side, 6, () => Buffer.alloc(side * 4, 0x80));
+    assert.ok(png.length < 1 << 20);
+    const file = db.app('data-a', 'vast', { Name: 'Vast', Icon: db.icon('art/vast.png', png), MimeType: 'text/x-go;' });
+    db.index();
+    const r = db.runMeasured(['main.go']);
+    // The whole image held at once would be 64 MiB more.
+    bounded(r, { peakMiB: 48 });
+    assert.equal(describeIcons(r.stdout).text, doc([row('vast', 'Vast', file, [128, 128, 128, 128])], 'vast'));
   });
 
   test('a 28 MB drawing of a million shapes is not rendered', () => {

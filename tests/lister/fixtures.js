@@ -53,6 +53,18 @@ function encodePng(width, height, colorAt) {
 
 const solidPng = (size, rgba) => encodePng(size, size, () => rgba);
 
+// A PNG of another colour type at 8 bits: rowBytes(y) gives scanline y
+// unfiltered, before the chunks (PLTE, tRNS) to write ahead of the data.
+function encodePngOfType(width, height, colorType, rowBytes, before = []) {
+  const raw = Buffer.concat(Array.from({ length: height }, (_, y) => Buffer.concat([Buffer.from([0]), Buffer.from(rowBytes(y))])));
+  const ihdr = Buffer.alloc(13);
+  ihdr.writeUInt32BE(width, 0);
+  ihdr.writeUInt32BE(height, 4);
+  ihdr.set([8, colorType, 0, 0, 0], 8);
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]), chunk('IHDR', ihdr),
+    ...before.map(([type, data]) => chunk(type, Buffer.from(data))), chunk('IDAT', zlib.deflateSync(raw)), chunk('IEND', Buffer.alloc(0))]);
+}
+
 // Decodes an 8-bit RGB or RGBA PNG (every filter type) and checks its CRCs.
 function decodePng(buf) {
   if (!buf.subarray(0, 8).equals(Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]))) throw new Error('not a PNG signature');
@@ -265,6 +277,6 @@ function corvane(args, options = {}) {
 const jsonPath = (p) => p.replace(/["\\/]/g, (c) => `\\${c}`);
 
 module.exports = {
-  corvanePath, corvane, makeDatabase, describeIcons, decodePng, encodePng, solidPng, svg, hex, jsonPath, chunk, crc32,
+  corvanePath, corvane, makeDatabase, describeIcons, decodePng, encodePng, encodePngOfType, solidPng, svg, hex, jsonPath, chunk, crc32,
   RED, GREEN, BLUE, YELLOW,
 };

@@ -1,0 +1,31 @@
+// The PNGs icon themes ship, redrawn onto the canvas without an image
+// library: decoded over zlib (which GIO loads anyway), scaled by area, written
+// back as RGBA PNGs. A run whose icons are all such PNGs never loads
+// gdk-pixbuf, and with it libpng.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvane::gio {
+
+// The image scaled to fill size x size pixels (a non-square one is
+// stretched) as an 8-bit RGBA PNG. Reducing averages each canvas pixel's
+// area of the image, enlarging interpolates linearly, both over
+// alpha-weighted colour; a canvas pixel left fully transparent is written as
+// transparent black.
+//
+// Takes non-interlaced images of 8 bits a sample, and palette and grey ones
+// of 1, 2 and 4 bits, with tRNS where their colour type allows it; none for
+// anything else or anything that does not hold up: a side above maxSide, a
+// CRC, length or chunk out of place, an unknown critical chunk, a palette
+// index beyond the palette, pixel data that does not inflate to exactly the
+// image, bytes after IEND. Such a file is for a general decoder to judge.
+//
+// Memory is bounded by the image's width: its rows stream through the
+// scaling and are never held whole.
+std::optional<std::string> redrawnPng(std::string_view bytes, int size, uint32_t maxSide);
+
+}  // namespace corvane::gio

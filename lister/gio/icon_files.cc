@@ -118,6 +118,32 @@ std::vector<CachedImage> cachedImages(std::string_view cache, std::string_view n
   return images;
 }
 
+bool iconCacheIsWhole(std::string_view cache) {
+  const size_t folders = cacheDirectories(cache).size();
+  if (folders == 0) return false;
+  const auto hashAt = u32(cache, 4);
+  const auto buckets = hashAt ? u32(cache, *hashAt) : std::nullopt;
+  if (!buckets || *buckets == 0 || *buckets > (cache.size() - *hashAt - 4) / 4) return false;
+  // Every entry takes at least twelve bytes: more steps than that, over all
+  // the chains together, is a loop.
+  uint64_t budget = cache.size() / 12;
+  for (uint32_t bucket = 0; bucket < *buckets; ++bucket) {
+    auto entry = u32(cache, uint64_t{*hashAt} + 4 + 4 * uint64_t{bucket});
+    for (; entry && *entry != kEndOfChain; entry = u32(cache, *entry)) {
+      if (budget-- == 0) return false;
+      const auto nameAt = u32(cache, uint64_t{*entry} + 4);
+      const auto listAt = u32(cache, uint64_t{*entry} + 8);
+      if (!nameAt || !cString(cache, *nameAt) || !listAt) return false;
+      const auto count = u32(cache, *listAt);
+      if (!count || *count > (cache.size() - *listAt - 4) / 8) return false;
+      for (uint32_t i = 0; i < *count; ++i)
+        if (*u16(cache, uint64_t{*listAt} + 4 + 8 * uint64_t{i}) >= folders) return false;
+    }
+    if (!entry) return false;
+  }
+  return true;
+}
+
 MappedCache::MappedCache(MappedCache&& other) noexcept : bytes(std::exchange(other.bytes, {})) {}
 
 MappedCache& MappedCache::operator=(MappedCache&& other) noexcept {

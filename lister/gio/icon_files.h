@@ -37,6 +37,11 @@ std::vector<std::string_view> cacheDirectories(std::string_view cache);
 // it holds none or the bytes do not hold together.
 std::vector<CachedImage> cachedImages(std::string_view cache, std::string_view name);
 
+// Whether every chain, name and image list of the cache lies within it, ends,
+// and names only its own folders. A cache damaged anywhere would answer some
+// icons as missing: it is passed over for the folders themselves.
+bool iconCacheIsWhole(std::string_view cache);
+
 // An opened cache, mapped read-only; empty when the folder has none, or it is
 // older than the folder (written before the folder last changed).
 struct MappedCache {

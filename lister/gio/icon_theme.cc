@@ -247,7 +247,7 @@ void indexRoot(ThemeRoot& root, const std::vector<ThemeDir>& dirs) {
     std::unordered_map<std::string_view, int> byName;
     for (size_t i = 0; i < dirs.size(); ++i) byName.emplace(dirs[i].subdir, static_cast<int>(i));
     const std::vector<std::string_view> cached = cacheDirectories(root.cache.bytes);
-    if (!cached.empty()) {
+    if (!cached.empty() && iconCacheIsWhole(root.cache.bytes)) {
       for (std::string_view d : cached) {
         const auto it = byName.find(d);
         root.cacheToDir.push_back(it == byName.end() ? -1 : it->second);

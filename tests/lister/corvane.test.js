@@ -368,6 +368,22 @@ describe('icon-theme.cache', () => {
     fs.utimesSync(themeDir, future, future);
     assert.equal(listed(db, ['init.lua']).text, doc([row('early', 'Early', early, GREEN), row('late', 'Late', late, BLUE)], 'early'));
   });
+
+  test('a current cache damaged in its hash table is passed over too: no icon is lost', () => {
+    const file = path.join(themeDir, 'icon-theme.cache');
+    const good = fs.readFileSync(file);
+    try {
+      const bytes = Buffer.from(good);
+      const hashAt = bytes.readUInt32BE(4);
+      // Every bucket points past the end of the file.
+      for (let i = 0, n = bytes.readUInt32BE(hashAt); i < n; i++) bytes.writeUInt32BE(0x7FFFFFF0, hashAt + 4 + 4 * i);
+      fs.writeFileSync(file, bytes);
+      fs.utimesSync(themeDir, past, past);
+      assert.equal(listed(db, ['init.lua']).text, doc([row('early', 'Early', early, GREEN), row('late', 'Late', late, BLUE)], 'early'));
+    } finally {
+      fs.writeFileSync(file, good);
+    }
+  });
 });
 
 // The libraries a run maps, as the dynamic loader reports them (glibc's

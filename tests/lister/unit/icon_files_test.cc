@@ -22,6 +22,7 @@
 namespace {
 
 using corvane::gio::cachedImages;
+using corvane::gio::iconCacheIsWhole;
 using corvane::gio::cacheDirectories;
 using corvane::gio::isIntactPng;
 using corvane::gio::pngHeader;
@@ -93,6 +94,7 @@ TEST(IconCache, NamesTheFoldersOfAnIconAndNothingOfAnother) {
   EXPECT_EQ(cachedImages(cache, "terminal").size(), 1u);
   EXPECT_TRUE(cachedImages(cache, "edit").empty());
   EXPECT_TRUE(cachedImages(cache, "").empty());
+  EXPECT_TRUE(iconCacheIsWhole(cache));
 }
 
 TEST(IconCache, EveryCutOfTheFileAnswersWithoutReadingPastIt) {
@@ -102,6 +104,7 @@ TEST(IconCache, EveryCutOfTheFileAnswersWithoutReadingPastIt) {
     const std::string cut = cache.substr(0, n);
     for (const auto& d : cacheDirectories(cut)) EXPECT_LE(d.size(), n);
     EXPECT_LE(cachedImages(cut, "b").size(), 1u);
+    EXPECT_FALSE(iconCacheIsWhole(cut)) << n;
   }
 }
 
@@ -110,10 +113,24 @@ TEST(IconCache, LoopsAndCountsBeyondTheFileEndInNothing) {
   const uint32_t icon = at32(looped, 16);
   put32(looped, icon, icon);  // the chain points back at itself
   EXPECT_TRUE(cachedImages(looped, "missing").empty());
+  EXPECT_FALSE(iconCacheIsWhole(looped)) << "a loop in any chain condemns the whole cache";
+
+  std::string stray = cacheOf({"32x32/apps"}, {{"a", {0}}, {"b", {1}}});
+  EXPECT_FALSE(iconCacheIsWhole(stray)) << "an image in a folder the cache does not list";
+  EXPECT_EQ(cachedImages(stray, "a").size(), 1u) << "though the other icon still reads";
+
+  std::string name = cacheOf({"32x32/apps"}, {{"a", {0}}});
+  put32(name, icon + 4, static_cast<uint32_t>(name.size()));
+  EXPECT_FALSE(iconCacheIsWhole(name));
+
+  std::string buckets = cacheOf({"32x32/apps"}, {{"a", {0}}});
+  put32(buckets, at32(buckets, 4), 0x10000000);
+  EXPECT_FALSE(iconCacheIsWhole(buckets));
 
   std::string images = cacheOf({"32x32/apps"}, {{"a", {0}}});
   put32(images, at32(images, icon + 8), 0x7FFFFFFF);
   EXPECT_TRUE(cachedImages(images, "a").empty());
+  EXPECT_FALSE(iconCacheIsWhole(images));
 
   std::string dirs = cacheOf({"32x32/apps"}, {});
   put32(dirs, at32(dirs, 8), 0x40000000);

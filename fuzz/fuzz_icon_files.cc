@@ -1,0 +1,55 @@
+// The theme cache and PNG readers take files any user can drop into their
+// own data folder. Whatever the bytes: no read outside them (the sanitizers),
+// a cache judged whole answers only folders it lists, and a redrawn icon is
+// always a whole PNG of the canvas size.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lister/gio/icon_files.h"
+#include "lister/gio/png_icon.h"
+
+namespace {
+
+using namespace corvane::gio;
+
+// Names to look up: the NUL-terminated runs of the bytes themselves, so that
+// names the cache really holds are among them.
+std::vector<std::string_view> probeNames(std::string_view bytes) {
+  std::vector<std::string_view> names;
+  for (size_t start = 0; start < bytes.size() && names.size() < 16;) {
+    const size_t end = bytes.find('\0', start);
+    if (end == std::string_view::npos) break;
+    if (end > start) names.push_back(bytes.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+void checkCache(std::string_view cache) {
+  const size_t folders = cacheDirectories(cache).size();
+  const bool whole = iconCacheIsWhole(cache);
+  if (whole && folders == 0) abort();
+  for (std::string_view name : probeNames(cache))
+    for (const CachedImage& image : cachedImages(cache, name))
+      if (whole && image.directory >= folders) abort();
+}
+
+void checkPng(std::string_view bytes) {
+  const auto redrawn = redrawnPng(bytes, 32, 4096);
+  if (!redrawn) return;
+  const auto header = pngHeader(*redrawn);
+  if (!header || header->width != 32 || header->height != 32 || !isIntactPng(*redrawn)) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);  // exactly sized: overreads are caught
+  checkCache(bytes);
+  checkPng(bytes);
+  return 0;
+}

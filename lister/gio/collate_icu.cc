@@ -5,7 +5,6 @@
 // only the types here.
 #include <dlfcn.h>
 #include <glib.h>
-#include <link.h>
 #include <unicode/ucol.h>
 #include <unicode/uvernum.h>
 
@@ -18,6 +17,7 @@
 
 #include "lister/gio/collation.h"
 #include "lister/platform.h"
+#include "unicode/icu_library.h"
 
 namespace corvane::platform {
 namespace {
@@ -41,25 +41,9 @@ std::vector<std::string> libraryFolders() {
   return folders;
 }
 
-// The suffix ICU gives its functions' names ("_72"), read off the file the
-// loader opened, whatever name led to it; empty for a build without renaming.
-std::string suffixOf(void* library) {
-  link_map* map = nullptr;
-  if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
-  char* real = realpath(map->l_name, nullptr);
-  const std::string file = real ? real : map->l_name;
-  std::free(real);
-  constexpr std::string_view kStem = "libicui18n.so.";
-  const size_t at = file.rfind(kStem);
-  if (at == std::string::npos) return {};
-  const std::string version = file.substr(at + kStem.size());
-  return "_" + version.substr(0, version.find('.'));
-}
-
 template <class F>
-bool bind(void* library, const char* name, const std::string& suffix, F& function) {
-  function = reinterpret_cast<F>(dlsym(library, (name + suffix).c_str()));
-  if (!function) function = reinterpret_cast<F>(dlsym(library, name));
+bool bind(const unicode::IcuLibrary& library, const char* name, F& function) {
+  function = reinterpret_cast<F>(unicode::icuFunction(library, name));
   return function != nullptr;
 }
 
@@ -68,23 +52,20 @@ bool bind(void* library, const char* name, const std::string& suffix, F& functio
 class Collator {
  public:
   explicit Collator(const std::string& locale) {
-    for (const std::string& candidate : gio::icuLibraryCandidates(U_ICU_VERSION_MAJOR_NUM, libraryFolders())) {
-      void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (!library) continue;
-      const std::string suffix = suffixOf(library);
-      decltype(&ucol_open) open = nullptr;
-      decltype(&ucol_setStrength) setStrength = nullptr;
-      if (bind(library, "ucol_open", suffix, open) && bind(library, "ucol_setStrength", suffix, setStrength) &&
-          bind(library, "ucol_strcollUTF8", suffix, strcoll_) && bind(library, "ucol_close", suffix, close_)) {
-        collator_ = openFor(open, locale);
-        if (!collator_) collator_ = openFor(open, "");
-        if (collator_) {
-          setStrength(collator_, UCOL_SECONDARY);
-          return;
-        }
+    unicode::IcuLibrary library = unicode::openIcuLibrary(
+        unicode::icuLibraryCandidates("libicui18n", U_ICU_VERSION_MAJOR_NUM, libraryFolders()), "ucol_open");
+    decltype(&ucol_open) open = nullptr;
+    decltype(&ucol_setStrength) setStrength = nullptr;
+    if (bind(library, "ucol_open", open) && bind(library, "ucol_setStrength", setStrength) &&
+        bind(library, "ucol_strcollUTF8", strcoll_) && bind(library, "ucol_close", close_)) {
+      collator_ = openFor(open, locale);
+      if (!collator_) collator_ = openFor(open, "");
+      if (collator_) {
+        setStrength(collator_, UCOL_SECONDARY);
+        return;
       }
-      dlclose(library);
     }
+    unicode::closeIcuLibrary(library);
   }
   Collator(const Collator&) = delete;
   Collator& operator=(const Collator&) = delete;

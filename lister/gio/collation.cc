@@ -1,11 +1,8 @@
 #include "lister/gio/collation.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <map>
 
 namespace corvane::gio {
 namespace {
@@ -96,38 +93,6 @@ std::optional<int> compareRootAscii(std::string_view a, std::string_view b) {
 
 int compareWithoutIcu(std::string_view a, std::string_view b) {
   return compareKeys(a, b, [](unsigned char c) -> unsigned { return kRank[c] ? kRank[c] : kRootOrder.size() + 1 + c; });
-}
-
-std::vector<std::string> icuLibraryCandidates(int builtMajor, const std::vector<std::string>& folders) {
-  constexpr std::string_view kStem = "libicui18n.so.";
-  std::vector<std::string> candidates{std::string(kStem) + std::to_string(builtMajor)};
-  // Newest first; within a major, the first folder's, and there the
-  // shortest name (the major's own link before the full version it names).
-  struct Found {
-    size_t folder;
-    std::string path;
-  };
-  std::map<long, Found, std::greater<>> found;
-  for (size_t f = 0; f < folders.size(); ++f) {
-    const std::string& folder = folders[f];
-    DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
-    if (!dir) continue;
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string_view name = entry->d_name;
-      if (!name.starts_with(kStem)) continue;
-      const std::string_view version = name.substr(kStem.size());
-      const size_t digits = std::min(version.find_first_not_of("0123456789"), version.size());
-      if (digits == 0 || digits > 4 || (digits < version.size() && version[digits] != '.')) continue;
-      const long major = std::strtol(std::string(version.substr(0, digits)).c_str(), nullptr, 10);
-      std::string path = folder + (folder.back() == '/' ? "" : "/") + std::string(name);
-      const auto [it, added] = found.try_emplace(major, Found{f, path});
-      if (!added && it->second.folder == f && path.size() < it->second.path.size()) it->second.path = std::move(path);
-    }
-    ::closedir(dir);
-  }
-  for (const auto& [major, where] : found) candidates.push_back(where.path);
-  candidates.emplace_back("libicui18n.so");
-  return candidates;
 }
 
 }  // namespace corvane::gio

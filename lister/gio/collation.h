@@ -41,10 +41,4 @@ std::optional<int> compareRootAscii(std::string_view a, std::string_view b);
 // share one sort.
 int compareWithoutIcu(std::string_view a, std::string_view b);
 
-// Where ICU's collation library may be, best first: the major version the
-// program was built against by its versioned name, then every
-// libicui18n.so.<major> in the folders given, newest major first, by path,
-// then the unversioned development name.
-std::vector<std::string> icuLibraryCandidates(int builtMajor, const std::vector<std::string>& folders);
-
 }  // namespace corvane::gio

@@ -9,13 +9,14 @@
 #include <unicode/uvernum.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/sim/text_services.h"
 #include "platform/text.h"
+#include "unicode/icu_library.h"
+#include "unicode/utf16.h"
 #include "unicode/utf8.h"
 
 namespace sim {
@@ -24,8 +25,6 @@ namespace {
 // Every ICU function the text services call. The macros give the declared
 // (renamed) type and the plain name to look up.
 #define PELMORA_ICU_FUNCTIONS(X)                                                                               \
-  X(u_strFromUTF8WithSub)                                                                                      \
-  X(u_strToUTF8WithSub)                                                                                        \
   X(unorm2_getNFDInstance)                                                                                     \
   X(unorm2_isNormalized)                                                                                       \
   X(unorm2_normalize)                                                                                          \
@@ -44,80 +43,35 @@ struct Functions {
 #undef PELMORA_ICU_MEMBER
 };
 
-// Major versions to look for when the build's own is gone (ICU 50 came out
-// in 2012; a major a half-year since).
-constexpr int kOldestMajor = 50;
-constexpr int kNewestMajor = 150;
-
-#if defined(__APPLE__)
-std::string fileName(int major) { return "libicuuc." + std::to_string(major) + ".dylib"; }
-const char* const kUnversioned = "libicuuc.dylib";
-#else
-std::string fileName(int major) { return "libicuuc.so." + std::to_string(major); }
-const char* const kUnversioned = "libicuuc.so";
-#endif
-
-// The major version that a file name carries ("libicuuc.so.72.1" and
-// "libicuuc.72.dylib" carry 72), or 0.
-int majorOf(const std::string& file) {
-  const size_t base = file.rfind('/') == std::string::npos ? 0 : file.rfind('/') + 1;
-  const size_t at = file.find_first_of("0123456789", base);
-  return at == std::string::npos ? 0 : std::atoi(file.c_str() + at);
-}
-
-// The suffix of the library's versioned names: the file name's version,
-// else none (ICU built without renaming), else any other major.
-bool findSuffix(void* handle, const std::string& file, std::string& suffix) {
-  std::vector<std::string> tries;
-  if (int major = majorOf(file)) tries.push_back("_" + std::to_string(major));
-  tries.push_back("");
-  for (int major = kNewestMajor; major >= kOldestMajor; --major) tries.push_back("_" + std::to_string(major));
-  for (const auto& s : tries) {
-    if (dlsym(handle, ("ubrk_open" + s).c_str())) {
-      suffix = s;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool resolve(void* handle, const std::string& suffix, Functions& f) {
+bool resolve(const unicode::IcuLibrary& library, Functions& f) {
   bool all = true;
-#define PELMORA_ICU_RESOLVE(name)                                                         \
-  f.name##_ = reinterpret_cast<decltype(&name)>(dlsym(handle, (#name + suffix).c_str())); \
+#define PELMORA_ICU_RESOLVE(name)                                                        \
+  f.name##_ = reinterpret_cast<decltype(&name)>(unicode::icuFunction(library, #name)); \
   all = all && f.name##_ != nullptr;
   PELMORA_ICU_FUNCTIONS(PELMORA_ICU_RESOLVE)
 #undef PELMORA_ICU_RESOLVE
   return all;
 }
 
-// Opens the first candidate with every function; the handle stays open for
+// Opens the first candidate with every function; the library stays open for
 // the life of the process when `keep` is given.
 IcuLibrary open(const std::vector<std::string>& candidates, Functions* keep) {
   IcuLibrary result;
-  std::string firstError;
-  for (const auto& file : candidates) {
-    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-      if (firstError.empty()) firstError = dlerror();
-      continue;
+  unicode::IcuLibrary library = unicode::openIcuLibrary(candidates, "ubrk_open");
+  Functions f;
+  if (library && resolve(library, f)) {
+    result.opened = true;
+    result.file = library.file;
+    result.suffix = library.suffix;
+    if (keep) {
+      *keep = f;
+    } else {
+      unicode::closeIcuLibrary(library);
     }
-    Functions f;
-    std::string suffix;
-    if (findSuffix(handle, file, suffix) && resolve(handle, suffix, f)) {
-      result.opened = true;
-      result.file = file;
-      result.suffix = suffix;
-      if (keep) {
-        *keep = f;
-      } else {
-        dlclose(handle);
-      }
-      return result;
-    }
-    if (firstError.empty()) firstError = file + " lacks ICU's functions";
-    dlclose(handle);
+    return result;
   }
+  const std::string firstError = library ? library.file + " lacks ICU's functions" : library.error;
+  unicode::closeIcuLibrary(library);
   result.error = "ICU's common library could not be opened (tried " + std::to_string(candidates.size()) +
                  " names, from " + (candidates.empty() ? std::string("none") : candidates.front()) + " to " +
                  (candidates.empty() ? std::string("none") : candidates.back()) + "; first: " + firstError +
@@ -130,19 +84,14 @@ IcuLibrary open(const std::vector<std::string>& candidates, Functions* keep) {
   return result;
 }
 
-// The build's own version first (in the folder it was built against, then
-// wherever the loader finds it), then any other major, newest first, then
-// the development link.
+// The build's own version first, then every other version in the folder it
+// was built against, newest first, then the development link.
 std::vector<std::string> defaultCandidates() {
-  std::vector<std::string> names;
+  std::vector<std::string> folders;
 #ifdef PELMORA_ICU_LIBDIR
-  names.push_back(std::string(PELMORA_ICU_LIBDIR) + "/" + fileName(U_ICU_VERSION_MAJOR_NUM));
+  folders.emplace_back(PELMORA_ICU_LIBDIR);
 #endif
-  names.push_back(fileName(U_ICU_VERSION_MAJOR_NUM));
-  for (int major = kNewestMajor; major >= kOldestMajor; --major) {
-    if (major != U_ICU_VERSION_MAJOR_NUM) names.push_back(fileName(major));
-  }
-  names.push_back(kUnversioned);
+  std::vector<std::string> names = unicode::icuLibraryCandidates("libicuuc", U_ICU_VERSION_MAJOR_NUM, folders);
 #if defined(__APPLE__)
   names.push_back("/usr/lib/libicucore.A.dylib");  // the system's own, unversioned names
 #endif
@@ -172,34 +121,12 @@ const Functions* icu() {
   return l.library.opened ? &l.f : nullptr;
 }
 
-std::u16string toUtf16(const Functions& f, std::string_view utf8) {
-  if (utf8.empty()) return {};
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t length = 0;
-  // Ill-formed input becomes U+FFFD rather than failing.
-  f.u_strFromUTF8WithSub_(nullptr, 0, &length, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr,
-                          &status);
-  std::u16string out(static_cast<size_t>(length), u'\0');
-  status = U_ZERO_ERROR;
-  f.u_strFromUTF8WithSub_(reinterpret_cast<UChar*>(out.data()), length, nullptr, utf8.data(),
-                          static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
-  return U_SUCCESS(status) ? out : std::u16string();
+// Ill-formed input becomes U+FFFD, as a CFString built from it would.
+std::vector<uint16_t> toUtf16(std::string_view utf8) {
+  return unicode::utf16FromUtf8(unicode::toWellFormedUtf8(std::string(utf8))).value_or(std::vector<uint16_t>());
 }
 
-std::string toUtf8(const Functions& f, const std::u16string& utf16) {
-  if (utf16.empty()) return {};
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t length = 0;
-  const auto* src = reinterpret_cast<const UChar*>(utf16.data());
-  f.u_strToUTF8WithSub_(nullptr, 0, &length, src, static_cast<int32_t>(utf16.size()), 0xFFFD, nullptr, &status);
-  std::string out(static_cast<size_t>(length), '\0');
-  status = U_ZERO_ERROR;
-  f.u_strToUTF8WithSub_(out.data(), length, nullptr, src, static_cast<int32_t>(utf16.size()), 0xFFFD, nullptr,
-                        &status);
-  return U_SUCCESS(status) ? out : std::string();
-}
-
-std::u16string nfd(const Functions& f, const std::u16string& text) {
+std::vector<uint16_t> nfd(const Functions& f, const std::vector<uint16_t>& text) {
   UErrorCode status = U_ZERO_ERROR;
   const UNormalizer2* normalizer = f.unorm2_getNFDInstance_(&status);
   if (U_FAILURE(status)) return text;
@@ -208,7 +135,7 @@ std::u16string nfd(const Functions& f, const std::u16string& text) {
   if (f.unorm2_isNormalized_(normalizer, src, n, &status) && U_SUCCESS(status)) return text;
   status = U_ZERO_ERROR;
   int32_t length = f.unorm2_normalize_(normalizer, src, n, nullptr, 0, &status);
-  std::u16string out(static_cast<size_t>(length), u'\0');
+  std::vector<uint16_t> out(static_cast<size_t>(length));
   status = U_ZERO_ERROR;
   f.unorm2_normalize_(normalizer, src, n, reinterpret_cast<UChar*>(out.data()), length, &status);
   return U_SUCCESS(status) ? out : text;
@@ -234,7 +161,7 @@ IcuLibrary probeIcu(const std::vector<std::string>& candidates) { return open(ca
 std::string canonicalDecomposition(std::string_view utf8) {
   const Functions* f = icu();
   if (!f) return std::string(utf8);
-  return toUtf8(*f, nfd(*f, toUtf16(*f, utf8)));
+  return unicode::utf8FromUtf16(nfd(*f, toUtf16(utf8)));
 }
 
 }  // namespace sim
@@ -276,7 +203,7 @@ bool canonicallyEquivalent(std::string_view a, std::string_view b) noexcept {
   if (a == b) return true;
   const sim::Functions* f = sim::icu();
   if (!f) return false;
-  return sim::nfd(*f, sim::toUtf16(*f, a)) == sim::nfd(*f, sim::toUtf16(*f, b));
+  return sim::nfd(*f, sim::toUtf16(a)) == sim::nfd(*f, sim::toUtf16(b));
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 // is trusted with must, by ICU's own data, leave printable ASCII in root
 // order in every region.
 #include "lister/gio/collation.h"
+#include "unicode/icu_library.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -246,7 +247,7 @@ TEST(Collation, IcuIsLookedForByVersionNewestFirst) {
   for (const char* name : {"a/libicui18n.so.70", "a/libicui18n.so.70.1", "a/libicui18n.so", "a/libicuuc.so.99", "a/libicui18n.so.x1",
                            "b/libicui18n.so.9", "b/libicui18n.so.123.4", "b/libicui18n.so.70", "b/libicui18n.so.72abc"})
     std::ofstream(base / name) << "";
-  const std::vector<std::string> candidates = corvane::gio::icuLibraryCandidates(72, {(base / "a").string(), (base / "b").string(), "/no/such"});
+  const std::vector<std::string> candidates = unicode::icuLibraryCandidates("libicui18n", 72, {(base / "a").string(), (base / "b").string(), "/no/such"});
   fs::remove_all(base);
   EXPECT_EQ(candidates, (std::vector<std::string>{"libicui18n.so.72", (base / "b/libicui18n.so.123.4").string(),
                                                   (base / "a/libicui18n.so.70").string(), (base / "b/libicui18n.so.9").string(),

@@ -149,25 +149,19 @@ RunLoopObject* loopOf(const EventTapObject* tap) {
   return nullptr;
 }
 
-// Taps that would see an event of this type now, in the order the system
-// chains them.
-std::vector<EventTapObject*> receivingTaps(uint32_t type, bool requireEnabled) {
+// Taps that would see the event now, in the order the system chains them: a
+// disabled tap still hears the notifications that say so.
+std::vector<EventTapObject*> tapsFor(const KeyEvent& event) {
   std::vector<EventTapObject*> taps;
   for (auto* tap : state().taps) {
-    if (!tap->valid || !wants(*tap, type) || !loopOf(tap)) continue;
-    if (requireEnabled && !tap->enabled) continue;
+    if (!tap->valid || !wants(*tap, event.type) || !loopOf(tap)) continue;
+    if (!tap->enabled && !isDisabledNotification(event.type)) continue;
     taps.push_back(tap);
   }
   return taps;
 }
 
-std::vector<EventTapObject*> tapsFor(const KeyEvent& event) {
-  return receivingTaps(event.type, !isDisabledNotification(event.type));
-}
-
 void record(KeyResult result) { state().results.push_back(result); }
-
-void passUntapped(const KeyEvent& event) { record(KeyResult{event, false, false}); }
 
 void finish(const std::shared_ptr<Decision>& decision, bool swallowed, bool sawTap) {
   if (!decision) return;
@@ -190,13 +184,6 @@ bool callTap(Lock& lock, EventTapObject* tap, const KeyEvent& event) {
   release(tap);
   return swallowed;
 }
-
-struct ChainOutcome {
-  bool swallowed = false;
-  bool timedOut = false;
-};
-
-ChainOutcome walkChain(Lock& lock, const KeyEvent& event, const std::vector<EventTapObject*>& taps);
 
 // The window server asks one tap for its verdict and waits for it, up to the
 // tap timeout, unless the calling thread is the one running that tap's loop.
@@ -237,31 +224,27 @@ std::optional<bool> askTap(Lock& lock, EventTapObject* tap, const KeyEvent& even
   return std::nullopt;
 }
 
-ChainOutcome walkChain(Lock& lock, const KeyEvent& event, const std::vector<EventTapObject*>& taps) {
-  ChainOutcome outcome;
+// The window server's verdict on one event: through every tap that receives
+// it, until one swallows it; straight on when none does.
+KeyResult decide(Lock& lock, const KeyEvent& event, const std::vector<EventTapObject*>& taps) {
+  KeyResult result{event, false, !taps.empty()};
   for (auto* tap : taps) {
     retain(tap);
     const std::optional<bool> swallowed = askTap(lock, tap, event);
     release(tap);
-    if (!swallowed) outcome.timedOut = true;
+    if (!swallowed) result.timedOut = true;
     if (swallowed.value_or(false)) {
-      outcome.swallowed = true;
+      result.swallowed = true;
       break;
     }
   }
-  return outcome;
+  return result;
 }
 
 // One request taken off a run loop by the thread running it.
 void handle(Lock& lock, RunLoopObject* loop, TapRequest request) {
   if (!request.tap) {  // a whole chain, queued by a synchronous post
-    auto taps = tapsFor(request.event);
-    if (taps.empty()) {
-      passUntapped(request.event);
-    } else {
-      const ChainOutcome outcome = walkChain(lock, request.event, taps);
-      record(KeyResult{request.event, outcome.swallowed, true});
-    }
+    record(decide(lock, request.event, tapsFor(request.event)));
     return;
   }
   EventTapObject* tap = request.tap;
@@ -293,7 +276,7 @@ void flushUntapped() {
   auto& inbox = mainLoop()->inbox;
   for (auto it = inbox.begin(); it != inbox.end();) {
     if (!it->tap && tapsFor(it->event).empty()) {
-      passUntapped(it->event);
+      record(KeyResult{it->event, false, false});
       it = inbox.erase(it);
     } else {
       ++it;
@@ -321,15 +304,8 @@ void serveAsync() {
     const KeyEvent event = s.asyncQueue.front();
     s.asyncQueue.pop_front();
     const auto started = SteadyClock::now();
-    KeyResult result{event, false, true, true};
-    auto taps = tapsFor(event);
-    if (taps.empty()) {
-      result.sawTap = false;
-    } else {
-      const ChainOutcome outcome = walkChain(lock, event, taps);
-      result.swallowed = outcome.swallowed;
-      result.timedOut = outcome.timedOut;
-    }
+    KeyResult result = decide(lock, event, tapsFor(event));
+    result.async = true;
     result.waitedMs = std::chrono::duration<double, std::milli>(SteadyClock::now() - started).count();
     record(result);
     --s.asyncPending;
@@ -364,15 +340,13 @@ void resetKeyboard() {
 
 void postKeyEvent(const KeyEvent& event) {
   Lock lock(keyboardMutex());
-  auto taps = tapsFor(event);
-  if (taps.empty()) return passUntapped(event);
+  const auto taps = tapsFor(event);
   const bool onMain = std::any_of(taps.begin(), taps.end(), [](auto* tap) { return loopOf(tap)->isMain; });
   if (onMain && tRunning != mainLoop()) {
     mainLoop()->inbox.push_back(TapRequest{event, nullptr, nullptr});
     return;
   }
-  const ChainOutcome outcome = walkChain(lock, event, taps);
-  record(KeyResult{event, outcome.swallowed, true});
+  record(decide(lock, event, taps));
 }
 
 void postKeyEventsAsync(const std::vector<KeyEvent>& events) {

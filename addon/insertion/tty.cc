@@ -1,22 +1,10 @@
 #include "insertion/tty.h"
 
-#include "unicode/utf8.h"
 #include "platform/platform.h"
+#include "unicode/utf8.h"
 
 namespace pelmora {
-
-using unicode::utf8SequenceLength;
-
 namespace {
-
-bool isUtf8(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    const size_t len = utf8SequenceLength(s, i);
-    if (len == 0) return false;
-    i += len;
-  }
-  return true;
-}
 
 // Tab and the space separators of Unicode category Zs, as UTF-8.
 constexpr std::string_view kBlanks[] = {
@@ -71,7 +59,7 @@ ProcessResult runProcess(const std::string& path, const std::vector<std::string>
   platform::ChildResult child = platform::runChildProcess(path, arguments, kChildProcessTimeout);
   ProcessResult result;
   result.status = child.status;
-  if (child.status != -1 && isUtf8(child.output)) result.output = std::move(child.output);
+  if (child.status != -1 && unicode::isWellFormedUtf8(child.output)) result.output = std::move(child.output);
   return result;
 }
 

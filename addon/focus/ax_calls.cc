@@ -26,25 +26,13 @@ platform::AXError errorOf(const std::vector<platform::AttributeResult>& r) {
   return r.empty() ? platform::kAXSuccess : r.front().error;
 }
 
-void bound(platform::ElementRef element) {
-  if (element) platform::setMessagingTimeout(element, kAccessibilityMessagingTimeout);
-}
-
-// Setting the timeout is a local call, no round trip.
-void boundElementsOf(platform::AttributeResult& r) {
-  bound(r.element.get());
-  for (const auto& e : r.elements) bound(e.get());
-}
-void boundElementsOf(std::vector<platform::AttributeResult>& results) {
-  for (auto& r : results) boundElementsOf(r);
-}
-void boundElementsOf(platform::SettableResult&) {}
-void boundElementsOf(platform::AXError&) {}
-
 enum class Rule : uint8_t { all, afterWrite };
 
-// Runs one query; notes its application when the reply took the whole
-// timeout.
+// Runs one query, bounded by the messaging timeout; notes its application
+// when the reply took the whole timeout. Every element but the system-wide
+// one belongs to a process, and the system-wide one keeps the host's
+// timeout: set there, it would hold for every Accessibility client of the
+// host. Setting it is a local call, no round trip.
 template <class Query>
 auto guarded(platform::ElementRef element, Query query, auto failure, Rule rule = Rule::all) {
   const int32_t pid = element ? platform::elementPid(element) : 0;
@@ -52,6 +40,7 @@ auto guarded(platform::ElementRef element, Query query, auto failure, Rule rule 
     ++gRefused;
     return failure();
   }
+  if (pid != 0) platform::setMessagingTimeout(element, kAccessibilityMessagingTimeout);
   const double start = platform::now();
   auto result = query();
   const bool late = errorOf(result) == platform::kAXCannotComplete &&
@@ -62,7 +51,6 @@ auto guarded(platform::ElementRef element, Query query, auto failure, Rule rule 
   } else if (rule == Rule::afterWrite) {
     std::erase(gUnresponsive, pid);
   }
-  boundElementsOf(result);
   return result;
 }
 
@@ -93,12 +81,6 @@ AnswerWatch::AnswerWatch() : refused_(gRefused), late_(gLate) {}
 bool AnswerWatch::allAnswered() const { return gRefused == refused_ && gLate == late_; }
 
 bool AnswerWatch::anyLate() const { return gLate != late_; }
-
-platform::Element applicationElement(int32_t pid) {
-  platform::Element application = platform::applicationElement(pid);
-  bound(application.get());
-  return application;
-}
 
 platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute) {
   return guarded(element, [&] { return platform::copyAttribute(element, attribute); }, cannotCompleteResult);

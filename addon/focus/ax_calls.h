@@ -21,8 +21,8 @@ namespace pelmora::ax {
 // tens of seconds across a capture with its retries. A second is far longer
 // than a healthy reply (milliseconds) and short enough that the worst capture
 // stays bounded to a few seconds; a query past it simply fails. It is set on
-// every element the addon makes or receives, never on the system-wide
-// element, where it would hold for every Accessibility client of the host.
+// every element the addon queries, never on the system-wide element, where
+// it would hold for every Accessibility client of the host.
 inline constexpr double kAccessibilityMessagingTimeout = 1.0;
 
 // Marks the extent of one export call; nested scopes share the outermost.
@@ -68,10 +68,7 @@ class AnswerWatch {
   uint64_t late_;
 };
 
-// The application's element, bounded like every element the addon holds.
-platform::Element applicationElement(int32_t pid);
-
-// Elements in the answers come bounded by the messaging timeout.
+// Each query is bounded by the messaging timeout, set on the element queried.
 platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute);
 std::vector<platform::AttributeResult> copyMany(platform::ElementRef element,
                                                std::span<const std::string_view> attributes);

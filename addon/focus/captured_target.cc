@@ -71,7 +71,7 @@ FocusCaptureResult captureFocusedTextTarget() {
     } else {
       auto front = platform::frontmostApplication();
       if (!front) return failed("missing_frontmost_app");
-      application = ax::applicationElement(front->pid);
+      application = platform::applicationElement(front->pid);
       id = identityOf(front);
     }
   }

@@ -46,7 +46,7 @@ std::string declineForPaste(const CapturedTextTarget& target, std::string_view r
 bool focusDrifted(const CapturedTextTarget& target) {
   auto apps = platform::runningApplicationsWithBundleID(target.bundleID);
   if (apps.empty()) return false;
-  platform::Element application = ax::applicationElement(apps.front().pid);
+  platform::Element application = platform::applicationElement(apps.front().pid);
   platform::AttributeResult focused = ax::copy(application.get(), "AXFocusedUIElement");
   if (!focused.ok() || focused.kind != ValueKind::element) return false;
   return !platform::sameElement(focused.element.get(), target.element.get()) &&

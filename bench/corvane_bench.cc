@@ -98,7 +98,9 @@ std::vector<IconName> realIconNames() {
       const fs::path& p = it->path();
       const std::string ext = p.extension().string();
       const std::string stem = p.stem().string();
-      if ((ext == ".png" || ext == ".svg") && !stem.ends_with("-symbolic") && !stem.ends_with(".symbolic")) {
+      // Symbolic icons (and their -rtl and -ltr variants) are glyphs for
+      // buttons, recoloured by the toolkit: no application shows one.
+      if ((ext == ".png" || ext == ".svg") && stem.find("-symbolic") == std::string::npos && !stem.ends_with(".symbolic")) {
         IconName& n = names[stem];
         n.name = stem;
         (ext == ".png" ? n.png : n.drawing) = true;
@@ -116,7 +118,7 @@ enum Icons : int64_t {
   kNoIcons,
   kAllIcons,     // every one: the real icons of the themes
   kPngIcons,     // the same, less those with a drawing among their files
-  kOneDrawing,   // one, of an icon that is only a drawing
+  kOneDrawing,   // one, of an icon the themes have as a drawing
 };
 
 // A desktop's database: 200 editors of plain text and a default, the
@@ -142,7 +144,7 @@ struct Database {
       if (static_cast<size_t>(i) < iconNames.size()) {
         const IconName& n = iconNames[i];
         const bool named = which == kAllIcons || (which == kPngIcons && !n.drawing) ||
-                           (which == kOneDrawing && icons == 0 && n.drawing && !n.png);
+                           (which == kOneDrawing && icons == 0 && n.drawing);
         if (named) {
           entry += "Icon=" + n.name + "\n";
           ++icons;

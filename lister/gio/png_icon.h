@@ -1,6 +1,7 @@
 // The PNGs icon themes ship, redrawn onto the canvas without an image
-// library: decoded over zlib (which GIO loads anyway), scaled by area, written
-// back as RGBA PNGs. A run whose icons are all such PNGs never loads
+// library: inflated by libdeflate (linked in) or, when large, by zlib (which
+// GIO loads anyway) a row at a time, scaled by area, written back as RGBA
+// PNGs packed by libdeflate. A run whose icons are all such PNGs never loads
 // gdk-pixbuf, and with it libpng.
 #pragma once
 
@@ -24,8 +25,9 @@ namespace corvane::gio {
 // index beyond the palette, pixel data that does not inflate to exactly the
 // image, bytes after IEND. Such a file is for a general decoder to judge.
 //
-// Memory is bounded by the image's width: its rows stream through the
-// scaling and are never held whole.
+// Memory is bounded: an image whose filtered data is at most 256 KiB is
+// inflated whole, a larger one streams through the scaling a row at a time
+// and is never held whole.
 std::optional<std::string> redrawnPng(std::string_view bytes, int size, uint32_t maxSide);
 
 }  // namespace corvane::gio

@@ -1,12 +1,14 @@
 #include "lister/gio/png_icon.h"
 
 #include <libdeflate.h>
+#include <sys/mman.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "lister/gio/icon_files.h"
@@ -146,9 +148,39 @@ struct Coders {
 thread_local Coders coders;
 
 // An image whose filtered data is at most this size is inflated whole, in
-// one call; a larger one streams through zlib a row at a time, so that what
-// it holds is bounded by its width.
+// one call, into a buffer of its own.
 constexpr size_t kWholeImageBytes = 256 << 10;
+// Up to this size (a 512 x 512 RGBA image, the largest that themes ship
+// often) it is inflated whole too, by one drawing thread at a time:
+// libdeflate inflates these eight times faster than zlib, and one megabyte
+// at a time keeps the run's memory in bounds. A larger image streams through
+// zlib a row at a time, so that what it holds is bounded by its width.
+constexpr size_t kLargeImageBytes = (512 * 4 + 1) * 512;
+
+std::mutex& largeImageTurn() {
+  static std::mutex turn;
+  return turn;
+}
+
+// Pages of their own, handed back to the system as soon as the image is
+// drawn: from the allocator they would stay in the process after it.
+class MappedBytes {
+ public:
+  explicit MappedBytes(size_t size) : size_(size) {
+    void* at = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    data_ = at == MAP_FAILED ? nullptr : static_cast<unsigned char*>(at);
+  }
+  MappedBytes(const MappedBytes&) = delete;
+  MappedBytes& operator=(const MappedBytes&) = delete;
+  ~MappedBytes() {
+    if (data_) ::munmap(data_, size_);
+  }
+  unsigned char* data() const { return data_; }
+
+ private:
+  size_t size_;
+  unsigned char* data_;
+};
 
 // The IDAT payloads as one run of bytes: the chunk's own when there is one,
 // else a copy of them all. None when they add up to more than maxBytes.
@@ -253,14 +285,22 @@ class Scanlines {
     // Data much larger than its image (a stream of empty blocks) is
     // streamed too.
     const std::optional<std::string_view> run =
-        imageBytes <= kWholeImageBytes ? dataRun(png, firstData, 2 * kWholeImageBytes, copy) : std::nullopt;
+        imageBytes <= kLargeImageBytes ? dataRun(png, firstData, 2 * kLargeImageBytes, copy) : std::nullopt;
     if (!coders.decompressor) coders.decompressor = libdeflate_alloc_decompressor();
     if (run && coders.decompressor) {
-      whole_.resize(imageBytes);
+      if (imageBytes > kWholeImageBytes) {
+        large_ = std::unique_lock(largeImageTurn());
+        mapped_.emplace(imageBytes);
+        whole_ = mapped_->data();
+      } else {
+        own_.resize(imageBytes);
+        whole_ = own_.data();
+      }
       size_t in = 0, out = 0;
       // Exactly the image, and the stream ends with the data: anything else
       // is a file some other writer made.
-      ok_ = libdeflate_zlib_decompress_ex(coders.decompressor, run->data(), run->size(), whole_.data(), whole_.size(), &in, &out) ==
+      ok_ = whole_ &&
+            libdeflate_zlib_decompress_ex(coders.decompressor, run->data(), run->size(), whole_, imageBytes, &in, &out) ==
                 LIBDEFLATE_SUCCESS &&
             in == run->size() && out == imageBytes;
     } else {
@@ -281,7 +321,7 @@ class Scanlines {
       line = scanline_.data();
       above = y_ > 0 ? above_.data() : zeros_.data();
     } else {
-      line = whole_.data() + y_ * (rowBytes_ + 1);
+      line = whole_ + y_ * (rowBytes_ + 1);
       above = y_ > 0 ? line - rowBytes_ : zeros_.data();
     }
     ++y_;
@@ -296,7 +336,10 @@ class Scanlines {
   uint32_t height_;
   uint32_t y_ = 0;
   bool ok_ = false;
-  Bytes zeros_, whole_, scanline_, above_;
+  Bytes zeros_, own_, scanline_, above_;
+  std::unique_lock<std::mutex> large_;  // the turn, held while mapped_ lives
+  std::optional<MappedBytes> mapped_;
+  unsigned char* whole_ = nullptr;  // own_ or mapped_
   std::optional<Inflater> stream_;
 };
 

@@ -397,6 +397,24 @@ TEST(RedrawnPng, EveryFormAndFilterReadsAsGdkPixbufReadsIt) {
   }
 }
 
+// An image is inflated whole into a buffer of its own, into the one large
+// buffer the threads take in turn, or streamed through zlib a row at a time,
+// by its size: each way draws it as gdk-pixbuf does.
+TEST(RedrawnPng, SmallLargeAndStreamedImagesDrawAlike) {
+  for (const auto& [width, height] : {std::pair{200u, 150u}, {300u, 300u}, {640u, 440u}}) {
+    const uint32_t w = width, h = height;  // lambdas cannot capture bindings
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    Form f{w, h, 8, 6, {}, {}};
+    for (uint32_t y = 0; y < h; ++y)
+      f.rows.push_back(packed(f, 4, [&](uint32_t x, int c) -> unsigned { return c == 3 ? (x + y) * 255 / (w + h) : (x * 3 + y * (c + 1)) % 256; }));
+    f.pieces = 4;
+    const std::string bytes = pngOf(f);
+    const std::optional<Rgba> expected = pixbufOf(bytes, 32);
+    ASSERT_TRUE(expected);
+    EXPECT_LT(difference(redrawn(bytes, 32), *expected).mean, 2.0);
+  }
+}
+
 TEST(RedrawnPng, ReducingAveragesAreasOfAlphaWeightedColour) {
   // Single-pixel stripes of opaque red and fully transparent green, and a
   // checkerboard of black and white: a 2:1 reduction must give half-covered

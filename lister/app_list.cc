@@ -53,6 +53,7 @@ std::vector<std::optional<std::string>> drawIcons(const std::vector<const platfo
   }
   work();
   for (std::thread& helper : helpers) helper.join();
+  platform::endIcons();
   return icons;
 }
 

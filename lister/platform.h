@@ -64,6 +64,9 @@ std::string appPath(const AppObject& app);
 // has been answered.
 std::optional<std::string> appIconPng(const AppObject& app);
 
+// Once, after the last icon: what the drawing kept from icon to icon goes.
+void endIcons() noexcept;
+
 // Names compared case-insensitively under the user's locale: negative, zero
 // or positive as a sorts before, with or after b.
 int compareNames(std::string_view a, std::string_view b);

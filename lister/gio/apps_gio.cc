@@ -11,6 +11,8 @@
 
 #include "lister/gio/gobject_ptr.h"
 #include "lister/gio/icon_gio.h"
+#include "lister/gio/icon_theme.h"
+#include "lister/gio/png_icon.h"
 #include "lister/platform.h"
 
 namespace corvane::platform {
@@ -59,6 +61,9 @@ void beginRun() noexcept {
   mallopt(M_TOP_PAD, 0);
   std::setlocale(LC_ALL, "");
   g_log_set_writer_func(discardLog, nullptr, nullptr);
+  // Beside GIO's reading of the application database, which the icons wait
+  // for: reading the themes would otherwise hold up every drawing thread.
+  gio::readThemesAhead();
 }
 
 File fileForPath(std::string_view path) {
@@ -123,6 +128,8 @@ std::string appPath(const AppObject& app) {
   const char* filename = entry ? g_desktop_app_info_get_filename(entry) : nullptr;
   return filename ? filename : "";
 }
+
+void endIcons() noexcept { gio::releaseImageBuffers(); }
 
 std::optional<std::string> appIconPng(const AppObject& app) {
   GIcon* icon = g_app_info_get_icon(app.info.get());  // borrowed

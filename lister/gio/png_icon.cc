@@ -151,23 +151,20 @@ thread_local Coders coders;
 // one call, into a buffer of its own.
 constexpr size_t kWholeImageBytes = 256 << 10;
 // Up to this size (a 512 x 512 RGBA image, the largest that themes ship
-// often) it is inflated whole too, by one drawing thread at a time:
+// often) it is inflated whole too, into one buffer the drawing threads take
+// in turn:
 // libdeflate inflates these eight times faster than zlib, and one megabyte
 // at a time keeps the run's memory in bounds. A larger image streams through
 // zlib a row at a time, so that what it holds is bounded by its width.
 constexpr size_t kLargeImageBytes = (512 * 4 + 1) * 512;
 
-std::mutex& largeImageTurn() {
-  static std::mutex turn;
-  return turn;
-}
-
-// Pages of their own, handed back to the system as soon as the image is
-// drawn: from the allocator they would stay in the process after it.
+// Pages of their own, mapped once for the run: from the allocator they
+// would stay in the process after the last image anyway, and mapping them
+// anew for each image costs a third of its drawing.
 class MappedBytes {
  public:
   explicit MappedBytes(size_t size) : size_(size) {
-    void* at = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    void* at = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     data_ = at == MAP_FAILED ? nullptr : static_cast<unsigned char*>(at);
   }
   MappedBytes(const MappedBytes&) = delete;
@@ -181,6 +178,17 @@ class MappedBytes {
   size_t size_;
   unsigned char* data_;
 };
+
+// The one buffer for images above kWholeImageBytes, which the drawing
+// threads take in turn.
+struct LargeImageBuffer {
+  std::mutex turn;
+  std::optional<MappedBytes> pages;
+};
+LargeImageBuffer& largeImageBuffer() {
+  static LargeImageBuffer buffer;
+  return buffer;
+}
 
 // The IDAT payloads as one run of bytes: the chunk's own when there is one,
 // else a copy of them all. None when they add up to more than maxBytes.
@@ -289,9 +297,10 @@ class Scanlines {
     if (!coders.decompressor) coders.decompressor = libdeflate_alloc_decompressor();
     if (run && coders.decompressor) {
       if (imageBytes > kWholeImageBytes) {
-        large_ = std::unique_lock(largeImageTurn());
-        mapped_.emplace(imageBytes);
-        whole_ = mapped_->data();
+        LargeImageBuffer& large = largeImageBuffer();
+        large_ = std::unique_lock(large.turn);
+        if (!large.pages || !large.pages->data()) large.pages.emplace(kLargeImageBytes);
+        whole_ = large.pages->data();
       } else {
         own_.resize(imageBytes);
         whole_ = own_.data();
@@ -337,9 +346,8 @@ class Scanlines {
   uint32_t y_ = 0;
   bool ok_ = false;
   Bytes zeros_, own_, scanline_, above_;
-  std::unique_lock<std::mutex> large_;  // the turn, held while mapped_ lives
-  std::optional<MappedBytes> mapped_;
-  unsigned char* whole_ = nullptr;  // own_ or mapped_
+  std::unique_lock<std::mutex> large_;  // the large buffer's turn, while whole_ is in it
+  unsigned char* whole_ = nullptr;      // own_ or the large buffer
   std::optional<Inflater> stream_;
 };
 
@@ -489,9 +497,12 @@ void filtered(const unsigned char* row, const unsigned char* above, unsigned cha
   }
 }
 
+}  // namespace
+
 // Writes a side x side RGBA image as a PNG: each scanline with the filter
 // whose bytes sum smallest as signed values (libpng's choice), then deflated.
-std::optional<std::string> encodedRgba(const Bytes& rgba, uint32_t side) {
+std::optional<std::string> rgbaPng(const std::vector<unsigned char>& rgba, uint32_t side) {
+  if (rgba.size() != size_t{side} * side * 4) return std::nullopt;
   const size_t stride = size_t{side} * 4;
   Bytes raw((stride + 1) * side);
   Bytes trial(stride), zeros(stride, 0);
@@ -550,7 +561,11 @@ std::optional<std::string> encodedRgba(const Bytes& rgba, uint32_t side) {
   return png;
 }
 
-}  // namespace
+void releaseImageBuffers() noexcept {
+  LargeImageBuffer& large = largeImageBuffer();
+  const std::lock_guard lock(large.turn);
+  large.pages.reset();
+}
 
 std::optional<std::string> redrawnPng(std::string_view bytes, int size, uint32_t maxSide) {
   if (size <= 0) return std::nullopt;
@@ -618,7 +633,7 @@ std::optional<std::string> redrawnPng(std::string_view bytes, int size, uint32_t
     for (int c = 0; c < 3; ++c) out[p + c] = static_cast<unsigned char>(std::min(canvas[p + c] / a, 255.0f) + 0.5f);
     out[p + 3] = static_cast<unsigned char>(alpha);
   }
-  return encodedRgba(out, side);
+  return rgbaPng(out, side);
 }
 
 }  // namespace corvane::gio

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::gio {
 
@@ -26,8 +27,18 @@ namespace corvane::gio {
 // image, bytes after IEND. Such a file is for a general decoder to judge.
 //
 // Memory is bounded: an image whose filtered data is at most 256 KiB is
-// inflated whole, a larger one streams through the scaling a row at a time
-// and is never held whole.
+// inflated whole into a buffer of its own, one up to 512 x 512 RGBA into the
+// one large buffer (drawing threads wait their turn for it), a larger one
+// streams through the scaling a row at a time and is never held whole.
 std::optional<std::string> redrawnPng(std::string_view bytes, int size, uint32_t maxSide);
+
+// Hands back the buffer that images up to 512 x 512 are inflated into, kept
+// from one such image to the next; the next such image maps it again.
+void releaseImageBuffers() noexcept;
+
+// A side x side image of 8-bit straight RGBA, row-major, as a PNG: each
+// scanline with the filter whose bytes sum smallest, packed at libdeflate's
+// fastest level. None when the pixels are not that many.
+std::optional<std::string> rgbaPng(const std::vector<unsigned char>& rgba, uint32_t side);
 
 }  // namespace corvane::gio

@@ -15,6 +15,9 @@ void beginRun() noexcept {
   if (![NSThread isMultiThreaded]) [NSThread detachNewThreadWithBlock:^{}];
 }
 
+// Each icon's bitmap and context go with its autorelease pool.
+void endIcons() noexcept {}
+
 std::optional<std::string> appIconPng(const AppObject& app) {
   @autoreleasepool {
     NSString* path = app.url.path;

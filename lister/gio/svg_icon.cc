@@ -966,6 +966,72 @@ bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int
   return true;
 }
 
+// Coverage of the union of polygons (device space, each closed, wound one
+// way): each pixel row sampled on kRows lines, each line's spans added with
+// exact horizontal extent. Slower than exact area, but where pieces overlap
+// within a pixel it counts the covered part once, not once a piece.
+constexpr int kRows = 15;
+
+struct Edge {
+  double x0, y0, x1, y1;
+  int winding;
+};
+
+bool unionCoverage(const std::vector<std::vector<Point>>& polygons, int size, Budget& budget, std::vector<float>& out) {
+  out.assign(static_cast<size_t>(size) * size, 0.0f);
+  std::vector<std::vector<int>> rows(static_cast<size_t>(size));
+  std::vector<Edge> edges;
+  for (const auto& poly : polygons) {
+    for (size_t i = 0; i < poly.size(); ++i) {
+      const Point a = poly[i], b = poly[(i + 1) % poly.size()];
+      if (!finiteValue(a.x) || !finiteValue(a.y)) return false;
+      if (a.y == b.y) continue;
+      Edge e = a.y < b.y ? Edge{a.x, a.y, b.x, b.y, 1} : Edge{b.x, b.y, a.x, a.y, -1};
+      if (e.y1 <= 0 || e.y0 >= size) continue;
+      const int first = std::max(0, static_cast<int>(std::floor(e.y0))), last = std::min(size - 1, static_cast<int>(std::floor(e.y1)));
+      if (!budget.spend(last - first + 1)) return false;
+      for (int r = first; r <= last; ++r) rows[static_cast<size_t>(r)].push_back(static_cast<int>(edges.size()));
+      edges.push_back(e);
+    }
+  }
+  std::vector<std::pair<double, int>> crossings;
+  for (int row = 0; row < size; ++row) {
+    const auto& list = rows[static_cast<size_t>(row)];
+    if (list.empty()) continue;
+    float* line = out.data() + static_cast<size_t>(row) * size;
+    for (int k = 0; k < kRows; ++k) {
+      const double y = row + (k + 0.5) / kRows;
+      crossings.clear();
+      for (int i : list) {
+        const Edge& e = edges[static_cast<size_t>(i)];
+        if (y < e.y0 || y >= e.y1) continue;
+        crossings.emplace_back(e.x0 + (y - e.y0) * (e.x1 - e.x0) / (e.y1 - e.y0), e.winding);
+      }
+      if (!budget.spend(static_cast<double>(list.size() + crossings.size() * 4))) return false;
+      std::sort(crossings.begin(), crossings.end());
+      int winding = 0;
+      for (size_t i = 0; i + 1 < crossings.size(); ++i) {
+        winding += crossings[i].second;
+        if (winding == 0) continue;
+        const double a = std::clamp(crossings[i].first, 0.0, static_cast<double>(size));
+        const double b = std::clamp(crossings[i + 1].first, 0.0, static_cast<double>(size));
+        if (b <= a) continue;
+        const int ia = static_cast<int>(a), ib = static_cast<int>(b);
+        constexpr float w = 1.0f / kRows;
+        if (ia == ib) {
+          line[ia] += static_cast<float>(b - a) * w;
+          continue;
+        }
+        line[ia] += static_cast<float>(ia + 1 - a) * w;
+        for (int x = ia + 1; x < ib; ++x) line[x] += w;
+        if (ib < size) line[ib] += static_cast<float>(b - ib) * w;
+      }
+    }
+  }
+  for (float& c : out) c = std::min(c, 1.0f);
+  return true;
+}
+
 // ---- Strokes -----------------------------------------------------------------------
 
 double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
@@ -1349,7 +1415,7 @@ class Renderer {
       if ((budget_.points += pieces.size() * 4) > kMaxPoints) return false;
       for (auto& poly : pieces)
         for (Point& p : poly) p = apply(ctm, p);
-      if (!coverage(pieces, false, size_, budget_, cov)) return false;
+      if (!unionCoverage(pieces, size_, budget_, cov)) return false;
       if (!composite(cov, style.stroke, style.strokeOpacity, style, outline, ctm, target)) return false;
     }
     return true;

@@ -20,13 +20,14 @@ namespace {
 constexpr size_t kMaxElements = 20000;
 constexpr int kMaxDepth = 64;       // element nesting kept in the tree
 constexpr int kMaxUseDepth = 8;     // `use` within what a `use` draws
+constexpr int kMaxDrawDepth = 96;   // nesting as drawn, through uses: bounds the recursion
 constexpr int kMaxLayers = 16;      // groups drawn offscreen at one time
 constexpr int kMaxHref = 16;        // gradients inheriting from gradients
 constexpr size_t kMaxDrawn = 50000;  // elements drawn, counting each `use` again
 constexpr size_t kMaxPoints = 1 << 20;  // flattened points, all shapes together
 constexpr double kMaxWork = 4e7;    // rasteriser and compositing steps
 constexpr double kMaxCoordinate = 1e7;  // in user units and in pixels
-constexpr int kMaxSize = 1024;
+constexpr int kMaxSize = 256;  // layers of it stay a few megabytes
 
 constexpr const char* kSvgNs = "http://www.w3.org/2000/svg";
 constexpr const char* kXlinkNs = "http://www.w3.org/1999/xlink";
@@ -100,7 +101,7 @@ void startElement(GMarkupParseContext*, const gchar* name, const gchar** names, 
   const bool svg = ns ? *ns == kSvgNs : true;
   if (ns && ns->empty()) return fail(error, "namespace undeclared");
   if (!svg) {
-    if (s.open.empty()) return fail(error, "root");
+    if (s.open.empty()) return fail(error, "root");  // whether first or after the first
     // Another vocabulary's element (an editor's settings, metadata): no
     // pixels, and nothing inside it is drawn.
     s.skipping = 1;
@@ -109,7 +110,7 @@ void startElement(GMarkupParseContext*, const gchar* name, const gchar** names, 
   }
   if (!prefix.empty()) return fail(error, "prefixed SVG");
   if (!knownElement(local)) return fail(error, "element");
-  if (s.open.empty() != (local == "svg")) return fail(error, "root");
+  if (s.open.empty() != (local == "svg") || (s.open.empty() && !s.doc.elements.empty())) return fail(error, "root");
   if (static_cast<int>(s.open.size()) >= kMaxDepth) return fail(error, "depth");
   Element e;
   e.name = std::string(local);
@@ -1258,8 +1259,8 @@ class Renderer {
     return s;
   }
 
-  bool drawElement(int index, const Matrix& parentCtm, const Style& parentStyle, Layer& target, int layers, int uses) {
-    if (++budget_.drawn > kMaxDrawn) return false;
+  bool drawElement(int index, const Matrix& parentCtm, const Style& parentStyle, Layer& target, int layers, int uses, int depth = 0) {
+    if (++budget_.drawn > kMaxDrawn || depth > kMaxDrawDepth) return false;
     const Element& e = doc_.elements[static_cast<size_t>(index)];
     const std::string& n = e.name;
     if (n == "defs" || n == "linearGradient" || n == "radialGradient" || n == "clipPath" || opaqueElement(n)) return true;
@@ -1305,17 +1306,17 @@ class Renderer {
         y = *v;
       }
       const Matrix placed = ctm * Matrix{1, 0, 0, 1, x, y};
-      return group(d, placed, [&](Layer& layer, int depth) {
+      return group(d, placed, [&](Layer& layer, int layerDepth) {
         useStack_.push_back(it->second);
-        const bool ok = drawElement(it->second, placed, style, layer, depth, uses + 1);
+        const bool ok = drawElement(it->second, placed, style, layer, layerDepth, uses + 1, depth + 1);
         useStack_.pop_back();
         return ok;
       }, target, layers);
     }
     if (n == "svg" || n == "g") {
-      return group(d, ctm, [&](Layer& layer, int depth) {
+      return group(d, ctm, [&](Layer& layer, int layerDepth) {
         for (int child : e.children)
-          if (!drawElement(child, ctm, style, layer, depth, uses)) return false;
+          if (!drawElement(child, ctm, style, layer, layerDepth, uses, depth + 1)) return false;
         return true;
       }, target, layers);
     }

@@ -1504,9 +1504,22 @@ class Renderer {
     if (g.stops.empty()) return true;
     Matrix space = ctm;
     if (g.boundingBox) {
+      // The general loader's box is the shape's extent on the canvas,
+      // mapped back into the shape's user space: for a rotated shape,
+      // larger than its own box. Followed here.
       double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
       for (const Subpath& s : outline)
-        for (Point p : s.points) x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+        for (Point u : s.points) {
+          const Point p = apply(ctm, u);
+          x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+        }
+      {
+        const auto inv = ctm.inverse();
+        if (!inv) return false;
+        const Point c[4] = {apply(*inv, {x0, y0}), apply(*inv, {x1, y0}), apply(*inv, {x0, y1}), apply(*inv, {x1, y1})};
+        x0 = y0 = INFINITY, x1 = y1 = -INFINITY;
+        for (Point p : c) x0 = std::min(x0, p.x), y0 = std::min(y0, p.y), x1 = std::max(x1, p.x), y1 = std::max(y1, p.y);
+      }
       if (!(x1 - x0 > 0) || !(y1 - y0 > 0)) return false;
       space = space * Matrix{x1 - x0, 0, 0, y1 - y0, x0, y0};
     }

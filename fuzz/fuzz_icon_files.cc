@@ -1,7 +1,8 @@
 // The theme cache and PNG readers take files any user can drop into their
 // own data folder. Whatever the bytes: no read outside them (the sanitizers),
-// a cache judged whole answers only folders it lists, and a redrawn icon is
-// always a whole PNG of the canvas size.
+// a cache judged whole answers only folders it lists, a redrawn icon is
+// always a whole PNG of the canvas size, and a drawing rendered without
+// gdk-pixbuf is always the whole canvas with transparent pixels as zeros.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include "lister/gio/icon_files.h"
 #include "lister/gio/png_icon.h"
+#include "lister/gio/svg_icon.h"
 
 namespace {
 
@@ -45,11 +47,20 @@ void checkPng(std::string_view bytes) {
   if (!header || header->width != 32 || header->height != 32 || !isIntactPng(*redrawn)) abort();
 }
 
+void checkSvg(std::string_view bytes) {
+  const auto drawn = drawnSvg(bytes, 32);
+  if (!drawn) return;
+  if (drawn->size() != 32 * 32 * 4) abort();
+  for (size_t i = 0; i < drawn->size(); i += 4)
+    if ((*drawn)[i + 3] == 0 && ((*drawn)[i] || (*drawn)[i + 1] || (*drawn)[i + 2])) abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);  // exactly sized: overreads are caught
   checkCache(bytes);
   checkPng(bytes);
+  checkSvg(bytes);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include "lister/gio/icon_files.h"
 #include "lister/gio/icon_theme.h"
 #include "lister/gio/png_icon.h"
+#include "lister/gio/svg_icon.h"
 
 namespace corvane::gio {
 namespace {
@@ -23,8 +24,9 @@ constexpr size_t kMaxOtherBytes = 512 << 10;
 constexpr uint32_t kMaxSide = 4096;
 
 // gdk-pixbuf and the loaders it brings (the SVG one pulls in a whole
-// rendering stack) are loaded on the first icon that redrawnPng does not
-// take: a run whose icons are all plain PNGs never pays for them.
+// rendering stack) are loaded on the first icon that neither redrawnPng nor
+// drawnSvg takes: a run whose icons are plain PNGs and simple drawings never
+// pays for them.
 struct PixbufApi {
   decltype(&gdk_pixbuf_loader_new) loaderNew;
   decltype(&gdk_pixbuf_loader_write) loaderWrite;
@@ -132,6 +134,9 @@ std::optional<std::string> encodeIcon(std::string bytes, int size) {
   } else if (bytes.size() > kMaxOtherBytes || (bytes.size() >= 2 && bytes[0] == '\x1f' && bytes[1] == '\x8b')) {
     // A compressed drawing can unfold to any size: not an icon worth its risk.
     return std::nullopt;
+  } else if (const std::optional<std::vector<unsigned char>> drawn = drawnSvg(bytes, size)) {
+    // A drawing of the features icons use: no rendering stack is loaded.
+    return rgbaPng(*drawn, static_cast<uint32_t>(size));
   }
   return decodeAndEncode(bytes, size);
 }

@@ -437,9 +437,16 @@ describe('what a run loads', () => {
     }
   });
 
-  test('a drawing brings in the decoders, a name beyond ASCII or a locale that reorders ASCII brings in ICU', () => {
+  test('a drawing beyond the features drawn in corvane brings in the decoders, a name beyond ASCII or a locale that reorders ASCII brings in ICU', () => {
     db.app('data-a', 'drawn', { Name: 'Drawn', Icon: 'drawn', ...mime });
     db.icon('data-a/icons/hicolor/scalable/apps/drawn.svg', svg(48, '0000ff'));
+    db.index();
+    const simple = traced();
+    assert.ok(simple.text.includes(row('drawn', 'Drawn', db.at('data-a', 'applications', 'drawn.desktop'), BLUE)), simple.text);
+    assert.deepEqual([...simple.loaded].filter((l) => decoders.test(l)), [], 'a plain rectangle is drawn without them');
+    // Dashes on a shape without a stroke change no pixel, but they are
+    // beyond what corvane draws.
+    db.icon('data-a/icons/hicolor/scalable/apps/drawn.svg', svg(48, '0000ff').replace('/>', ' stroke-dasharray="2"/>'));
     const accented = db.app('data-a', 'accented', { Name: 'Éclair', ...mime });
     db.index();
     try {

@@ -637,9 +637,9 @@ std::optional<Declared> declared(const Document& doc, const Element& e) {
     if (declaration.empty()) continue;
     const size_t colon = declaration.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
-    std::string name(trim(declaration.substr(0, colon)));
-    for (char& ch : name) ch = static_cast<char>(g_ascii_tolower(ch));
-    if (!property(doc, name, declaration.substr(colon + 1), d)) return std::nullopt;
+    // Names as written: the general loader does not fold their case, and
+    // one it does not know it ignores, so here it declines.
+    if (!property(doc, trim(declaration.substr(0, colon)), declaration.substr(colon + 1), d)) return std::nullopt;
   }
   return d;
 }

@@ -712,6 +712,7 @@ TEST(DrawnSvg, WhatItCannotDrawExactlyIsLeftToTheGeneralLoader) {
       {"a broken path", head + R"svg(<path d="M0 0L8"/>)svg"},
       {"a singular transform", head + R"svg(<linearGradient id="g" gradientTransform="scale(0)"><stop offset="0"/></linearGradient><rect width="8" height="8" fill="url(#g)"/>)svg"},
       {"no size and no view box", std::string(kHead) + ">" + rect},
+      {"a property name in capitals", head + R"svg(<rect width="8" height="8" style="STROKE: red"/>)svg"},
       {"an important declaration", head + R"svg(<rect width="8" height="8" style="fill: red !important"/>)svg"},
       {"a foreign default namespace", R"svg(<svg xmlns="http://example.com/other" width="16" height="16">)svg" + rect},
       {"too deep", deep},

@@ -229,7 +229,9 @@ bool readNumber(std::string_view& s, double& out) {
     if (scale > 0 && mantissa != 0) return false;
     mantissa = 0, scale = 0;
   }
-  double v = mantissa * std::pow(10.0, scale);
+  static constexpr double kTens[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  double v = scale >= 0 && scale <= 22 ? mantissa * kTens[scale] : scale < 0 && scale >= -22 ? mantissa / kTens[-scale] : mantissa * std::pow(10.0, scale);
   if (negative) v = -v;
   if (!finiteValue(v)) return false;
   out = v;
@@ -957,8 +959,8 @@ bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int
     for (int x = 0; x < size; ++x) {
       winding += line[x];
       double c = std::fabs(winding);
-      if (evenOdd) {
-        c = std::fmod(c, 2.0);
+      if (evenOdd && c > 1) {
+        c -= 2 * std::floor(c / 2);
         if (c > 1) c = 2 - c;
       }
       out[static_cast<size_t>(row) * size + x] = static_cast<float>(std::min(c, 1.0));
@@ -1169,7 +1171,24 @@ class Stroker {
     // Inside a curve the outline turns smoothly: a join that follows it.
     Join kind = style_.join;
     if (!corner) kind = dot > 0.99 ? Join::kMiter : Join::kRound;
-    if (kind == Join::kRound) return disc(at, budget);
+    if (kind == Join::kRound) {
+      // The segments' own pieces cover all of the disc about the vertex but
+      // the wedge between their outer corners: only that is added.
+      const double from = std::atan2(a.y - at.y, a.x - at.x);
+      double sweep = std::atan2(b.y - at.y, b.x - at.x) - from;
+      constexpr double kPi = 3.14159265358979323846;
+      if (sweep > kPi) sweep -= 2 * kPi;
+      if (sweep < -kPi) sweep += 2 * kPi;
+      const int steps = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (2 * kPi) * discSides_)));
+      if (!budget.spend(steps)) return false;
+      std::vector<Point> wedge{at};
+      for (int i = 0; i <= steps; ++i) {
+        const double t = from + sweep * i / steps;
+        wedge.push_back({at.x + half_ * std::cos(t), at.y + half_ * std::sin(t)});
+      }
+      piece(std::move(wedge));
+      return true;
+    }
     if (kind == Join::kMiter) {
       const double ratio = 1 / std::sqrt(std::max(1e-300, (1 + dot) / 2));
       if (!corner || ratio <= style_.miterLimit) {

@@ -141,6 +141,12 @@ void startElement(GMarkupParseContext*, const gchar* name, const gchar** names, 
     }
     // Other xlink attributes (title, show) and editors' own change nothing.
   }
+  // An attribute given twice makes the document ill-formed to a stricter
+  // parser than this one.
+  if (e.attributes.size() > 256) return fail(error, "attributes");
+  for (size_t i = 0; i < e.attributes.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (e.attributes[i].first == e.attributes[j].first) return fail(error, "attribute twice");
   const int index = static_cast<int>(s.doc.elements.size());
   s.doc.elements.push_back(std::move(e));
   if (index > 0) s.doc.elements[static_cast<size_t>(s.doc.elements[index].parent)].children.push_back(index);
@@ -576,8 +582,8 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
     if (!c) return false;
     d.stopColour = *c;
   } else if (n == "display") {
-    if (v == "none") d.hidden = true;
-    else if (!isOneOf(v, {"inline", "block", "inline-block", "list-item", "run-in", "compact", "marker", "table", "inline-table",
+    d.hidden = v == "none";
+    if (!d.hidden && !isOneOf(v, {"inline", "block", "inline-block", "list-item", "run-in", "compact", "marker", "table", "inline-table",
                           "table-row-group", "table-header-group", "table-footer-group", "table-row", "table-column-group",
                           "table-column", "table-cell", "table-caption"}))
       return false;
@@ -586,6 +592,7 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
     else if (v == "hidden" || v == "collapse") d.visible = false;
     else return false;
   } else if (n == "clip-path") {
+    d.clip = -1;  // a declaration overrides the attribute
     if (v == "none") return true;
     const auto target = reference(doc, v);
     if (!target || doc.elements[static_cast<size_t>(*target)].name != "clipPath") return false;

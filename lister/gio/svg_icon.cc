@@ -24,8 +24,11 @@ constexpr int kMaxDrawDepth = 96;   // nesting as drawn, through uses: bounds th
 constexpr int kMaxLayers = 16;      // groups drawn offscreen at one time
 constexpr int kMaxHref = 16;        // gradients inheriting from gradients
 constexpr size_t kMaxDrawn = 50000;  // elements drawn, counting each `use` again
-constexpr size_t kMaxPoints = 1 << 20;  // flattened points, all shapes together
-constexpr double kMaxWork = 4e7;    // rasteriser and compositing steps
+constexpr size_t kMaxPoints = 1 << 18;  // flattened points, all shapes together
+// Rasteriser and compositing steps: the clipped and stroked application
+// icon takes 40 000, a symbolic one a few thousand; a hostile file stops
+// within a few milliseconds.
+constexpr double kMaxWork = 2e6;
 constexpr double kMaxCoordinate = 1e7;  // in user units and in pixels
 constexpr int kMaxSize = 256;  // layers of it stay a few megabytes
 
@@ -905,6 +908,7 @@ bool pathData(std::string_view s, OutlineBuilder& b) {
 // number weighted by area. Exact where edges do not overlap within a pixel,
 // as the general loader's rasteriser is.
 bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int size, Budget& budget, std::vector<float>& out) {
+  if (!budget.spend(static_cast<double>(size) * size)) return false;
   const size_t stride = static_cast<size_t>(size) + 2;
   std::vector<double> acc(stride * static_cast<size_t>(size), 0.0);
   const double right = size;
@@ -991,6 +995,7 @@ struct Edge {
 };
 
 bool spans(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int size, Budget& budget, Spans& out) {
+  if (!budget.spend(static_cast<double>(size) * kRows)) return false;
   out.assign(static_cast<size_t>(size) * kRows, {});
   std::vector<std::vector<int>> rows(static_cast<size_t>(size));
   std::vector<Edge> edges;
@@ -1440,6 +1445,7 @@ class Renderer {
       if (!m) return false;
       base = ctm * *m;
     }
+    if (!budget_.spend(static_cast<double>(size_) * kRows)) return false;
     out.assign(static_cast<size_t>(size_) * kRows, {});
     for (int child : clip.children) {
       Matrix m = base;

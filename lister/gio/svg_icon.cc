@@ -520,7 +520,8 @@ bool isOneOf(std::string_view v, std::initializer_list<std::string_view> allowed
 // Properties that touch only text, filters, the cursor or how an editor
 // shows the file: no shape drawn here looks different for them.
 bool inertProperty(std::string_view n) {
-  static constexpr std::string_view kPrefixes[] = {"font", "text-", "-inkscape", "stroke-dashoffset", "word-spacing", "letter-spacing",
+  // A name that starts with a dash is private to the program that wrote it.
+  static constexpr std::string_view kPrefixes[] = {"-", "font", "text-", "stroke-dashoffset", "word-spacing", "letter-spacing",
                                                    "writing-mode", "direction", "dominant-baseline", "alignment-baseline",
                                                    "baseline-shift", "line-height", "white-space", "shape-padding", "shape-inside",
                                                    "shape-margin", "inline-size", "solid-", "color-interpolation", "color-rendering",
@@ -1348,11 +1349,11 @@ class Renderer {
     style.inherit(*d);
     Matrix ctm = parentCtm;
     if (const std::string* t = attribute(e, "transform")) {
-      if (index == 0) return false;
-        const auto m = transformList(*t);
-        if (!m) return false;
-        ctm = parentCtm * *m;
-        if (!ctm.finite()) return false;
+      if (index == 0) return false;  // on the root, not settled between renderers
+      const auto m = transformList(*t);
+      if (!m) return false;
+      ctm = parentCtm * *m;
+      if (!ctm.finite()) return false;
     }
     if (n == "use") {
       const std::string* href = attribute(e, "href");

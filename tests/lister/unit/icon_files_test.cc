@@ -731,7 +731,7 @@ TEST(DrawnSvg, WhatItCannotDrawExactlyIsLeftToTheGeneralLoader) {
   }
   // Other vocabularies, metadata and editors' attributes change no pixel.
   const std::string editor = std::string(kHead) +
-                             R"svg(xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape" xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" width="16" height="16" inkscape:version="1"><title>t</title><metadata><rdf:RDF><rdf:Description/></rdf:RDF></metadata><inkscape:grid/><rect width="8" height="8" inkscape:label="x" class="c" style="font-family:Sans;marker:none"/></svg>)svg";
+                             R"svg(xmlns:ed="http://example.com/editor" xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" width="16" height="16" ed:version="1"><title>t</title><metadata><rdf:RDF><rdf:Description/></rdf:RDF></metadata><ed:grid><rect width="1" height="1"/></ed:grid><rect width="8" height="8" ed:label="x" class="c" style="font-family:Sans;marker:none;-ed-private:1"/></svg>)svg";
   const auto withExtras = drawnSvg(editor, 32), plain = drawnSvg(head + rect + "</svg>", 32);
   ASSERT_TRUE(withExtras);
   EXPECT_EQ(*withExtras, *plain);

@@ -1336,6 +1336,36 @@ class Renderer {
     return s;
   }
 
+  static bool isShape(std::string_view n) {
+    return n == "path" || n == "rect" || n == "circle" || n == "ellipse" || n == "line" || n == "polyline" || n == "polygon";
+  }
+
+  // The element a use draws, or -1.
+  int useTarget(const Element& use) const {
+    const std::string* href = attribute(use, "href");
+    if (!href) return -1;
+    const std::string_view h = trim(*href);
+    if (h.empty() || h[0] != '#') return -1;
+    const auto it = doc_.ids.find(std::string(h.substr(1)));
+    return it == doc_.ids.end() ? -1 : it->second;
+  }
+
+  // Where a use places what it draws: its x and y.
+  static std::optional<Matrix> useOffset(const Element& use) {
+    double x = 0, y = 0;
+    if (const std::string* a = attribute(use, "x")) {
+      const auto v = length(*a);
+      if (!v) return std::nullopt;
+      x = *v;
+    }
+    if (const std::string* a = attribute(use, "y")) {
+      const auto v = length(*a);
+      if (!v) return std::nullopt;
+      y = *v;
+    }
+    return Matrix{1, 0, 0, 1, x, y};
+  }
+
   bool drawElement(int index, const Matrix& parentCtm, const Style& parentStyle, Layer& target, int layers, int uses, int depth = 0) {
     if (++budget_.drawn > kMaxDrawn || depth > kMaxDrawDepth) return false;
     const Element& e = doc_.elements[static_cast<size_t>(index)];
@@ -1356,36 +1386,22 @@ class Renderer {
       if (!ctm.finite()) return false;
     }
     if (n == "use") {
-      const std::string* href = attribute(e, "href");
-      if (!href || uses >= kMaxUseDepth) return false;
-      const std::string_view h = trim(*href);
-      if (h.empty() || h[0] != '#') return false;
-      const auto it = doc_.ids.find(std::string(h.substr(1)));
-      if (it == doc_.ids.end()) return false;
-      const std::string& tn = doc_.elements[static_cast<size_t>(it->second)].name;
-      if (tn != "g" && tn != "path" && tn != "rect" && tn != "circle" && tn != "ellipse" && tn != "line" && tn != "polyline" &&
-          tn != "polygon" && tn != "use")
-        return false;
+      if (uses >= kMaxUseDepth) return false;
+      const int referenced = useTarget(e);
+      if (referenced < 0) return false;
+      const std::string& tn = doc_.elements[static_cast<size_t>(referenced)].name;
+      if (tn != "g" && tn != "use" && !isShape(tn)) return false;
       // A use inside what it draws would draw itself without end.
       for (int i = index; i >= 0; i = doc_.elements[static_cast<size_t>(i)].parent)
-        if (i == it->second) return false;
+        if (i == referenced) return false;
       for (int active : useStack_)
-        if (active == it->second) return false;
-      double x = 0, y = 0;
-      if (const std::string* a = attribute(e, "x")) {
-        const auto v = length(*a);
-        if (!v) return false;
-        x = *v;
-      }
-      if (const std::string* a = attribute(e, "y")) {
-        const auto v = length(*a);
-        if (!v) return false;
-        y = *v;
-      }
-      const Matrix placed = ctm * Matrix{1, 0, 0, 1, x, y};
+        if (active == referenced) return false;
+      const auto offset = useOffset(e);
+      if (!offset) return false;
+      const Matrix placed = ctm * *offset;
       return group(d, placed, [&](Layer& layer, int layerDepth) {
-        useStack_.push_back(it->second);
-        const bool ok = drawElement(it->second, placed, style, layer, layerDepth, uses + 1, depth + 1);
+        useStack_.push_back(referenced);
+        const bool ok = drawElement(referenced, placed, style, layer, layerDepth, uses + 1, depth + 1);
         useStack_.pop_back();
         return ok;
       }, target, layers);
@@ -1452,16 +1468,34 @@ class Renderer {
       Matrix m = base;
       const Element* ce = &doc_.elements[static_cast<size_t>(child)];
       if (opaqueElement(ce->name)) continue;
-      if (ce->name == "use") return false;
-      const auto style = styleInPlace(child);
+      auto style = styleInPlace(child);
       const Declared* cd = declaredOf(child);
       if (!style || !cd || cd->clip >= 0) return false;
-      if (cd->hidden || !style->visible) continue;
+      if (cd->hidden) continue;
       if (const std::string* t = attribute(*ce, "transform")) {
         const auto tm = transformList(*t);
         if (!tm) return false;
         m = m * *tm;
       }
+      if (ce->name == "use") {
+        // A use of one shape, as editors write a clip: the shape, placed,
+        // with what it inherits from the use.
+        const int target = useTarget(*ce);
+        if (target < 0 || !isShape(doc_.elements[static_cast<size_t>(target)].name)) return false;
+        const auto place = useOffset(*ce);
+        const Declared* td = declaredOf(target);
+        if (!place || !td || td->clip >= 0) return false;
+        if (td->hidden) continue;
+        m = m * *place;
+        style->inherit(*td);
+        ce = &doc_.elements[static_cast<size_t>(target)];
+        if (const std::string* t = attribute(*ce, "transform")) {
+          const auto tm = transformList(*t);
+          if (!tm) return false;
+          m = m * *tm;
+        }
+      }
+      if (!style->visible) continue;
       Outline outline;
       Spans shape;
       if (!shapeOutline(*ce, m, outline) || !spans(devicePolygons(outline, m), style->clipEvenOdd, size_, budget_, shape) ||

@@ -24,8 +24,11 @@ constexpr int kMaxDrawDepth = 96;   // nesting as drawn, through uses: bounds th
 constexpr int kMaxLayers = 16;      // groups drawn offscreen at one time
 constexpr int kMaxHref = 16;        // gradients inheriting from gradients
 constexpr size_t kMaxDrawn = 50000;  // elements drawn, counting each `use` again
-constexpr size_t kMaxPoints = 1 << 20;  // flattened points, all shapes together
-constexpr double kMaxWork = 4e7;    // rasteriser and compositing steps
+constexpr size_t kMaxPoints = 1 << 18;  // flattened points, all shapes together
+// Rasteriser and compositing steps: the clipped and stroked application
+// icon takes 40 000, a symbolic one a few thousand; a hostile file stops
+// within a few milliseconds.
+constexpr double kMaxWork = 2e6;
 constexpr double kMaxCoordinate = 1e7;  // in user units and in pixels
 constexpr int kMaxSize = 256;  // layers of it stay a few megabytes
 
@@ -141,6 +144,12 @@ void startElement(GMarkupParseContext*, const gchar* name, const gchar** names, 
     }
     // Other xlink attributes (title, show) and editors' own change nothing.
   }
+  // An attribute given twice makes the document ill-formed to a stricter
+  // parser than this one.
+  if (e.attributes.size() > 256) return fail(error, "attributes");
+  for (size_t i = 0; i < e.attributes.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (e.attributes[i].first == e.attributes[j].first) return fail(error, "attribute twice");
   const int index = static_cast<int>(s.doc.elements.size());
   s.doc.elements.push_back(std::move(e));
   if (index > 0) s.doc.elements[static_cast<size_t>(s.doc.elements[index].parent)].children.push_back(index);
@@ -229,7 +238,9 @@ bool readNumber(std::string_view& s, double& out) {
     if (scale > 0 && mantissa != 0) return false;
     mantissa = 0, scale = 0;
   }
-  double v = mantissa * std::pow(10.0, scale);
+  static constexpr double kTens[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  double v = scale >= 0 && scale <= 22 ? mantissa * kTens[scale] : scale < 0 && scale >= -22 ? mantissa / kTens[-scale] : mantissa * std::pow(10.0, scale);
   if (negative) v = -v;
   if (!finiteValue(v)) return false;
   out = v;
@@ -509,7 +520,8 @@ bool isOneOf(std::string_view v, std::initializer_list<std::string_view> allowed
 // Properties that touch only text, filters, the cursor or how an editor
 // shows the file: no shape drawn here looks different for them.
 bool inertProperty(std::string_view n) {
-  static constexpr std::string_view kPrefixes[] = {"font", "text-", "-inkscape", "stroke-dashoffset", "word-spacing", "letter-spacing",
+  // A name that starts with a dash is private to the program that wrote it.
+  static constexpr std::string_view kPrefixes[] = {"-", "font", "text-", "stroke-dashoffset", "word-spacing", "letter-spacing",
                                                    "writing-mode", "direction", "dominant-baseline", "alignment-baseline",
                                                    "baseline-shift", "line-height", "white-space", "shape-padding", "shape-inside",
                                                    "shape-margin", "inline-size", "solid-", "color-interpolation", "color-rendering",
@@ -574,8 +586,8 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
     if (!c) return false;
     d.stopColour = *c;
   } else if (n == "display") {
-    if (v == "none") d.hidden = true;
-    else if (!isOneOf(v, {"inline", "block", "inline-block", "list-item", "run-in", "compact", "marker", "table", "inline-table",
+    d.hidden = v == "none";
+    if (!d.hidden && !isOneOf(v, {"inline", "block", "inline-block", "list-item", "run-in", "compact", "marker", "table", "inline-table",
                           "table-row-group", "table-header-group", "table-footer-group", "table-row", "table-column-group",
                           "table-column", "table-cell", "table-caption"}))
       return false;
@@ -584,6 +596,7 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
     else if (v == "hidden" || v == "collapse") d.visible = false;
     else return false;
   } else if (n == "clip-path") {
+    d.clip = -1;  // a declaration overrides the attribute
     if (v == "none") return true;
     const auto target = reference(doc, v);
     if (!target || doc.elements[static_cast<size_t>(*target)].name != "clipPath") return false;
@@ -637,9 +650,9 @@ std::optional<Declared> declared(const Document& doc, const Element& e) {
     if (declaration.empty()) continue;
     const size_t colon = declaration.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
-    std::string name(trim(declaration.substr(0, colon)));
-    for (char& ch : name) ch = static_cast<char>(g_ascii_tolower(ch));
-    if (!property(doc, name, declaration.substr(colon + 1), d)) return std::nullopt;
+    // Names as written: the general loader does not fold their case, and
+    // one it does not know it ignores, so here it declines.
+    if (!property(doc, trim(declaration.substr(0, colon)), declaration.substr(colon + 1), d)) return std::nullopt;
   }
   return d;
 }
@@ -896,6 +909,7 @@ bool pathData(std::string_view s, OutlineBuilder& b) {
 // number weighted by area. Exact where edges do not overlap within a pixel,
 // as the general loader's rasteriser is.
 bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int size, Budget& budget, std::vector<float>& out) {
+  if (!budget.spend(static_cast<double>(size) * size)) return false;
   const size_t stride = static_cast<size_t>(size) + 2;
   std::vector<double> acc(stride * static_cast<size_t>(size), 0.0);
   const double right = size;
@@ -957,8 +971,8 @@ bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int
     for (int x = 0; x < size; ++x) {
       winding += line[x];
       double c = std::fabs(winding);
-      if (evenOdd) {
-        c = std::fmod(c, 2.0);
+      if (evenOdd && c > 1) {
+        c -= 2 * std::floor(c / 2);
         if (c > 1) c = 2 - c;
       }
       out[static_cast<size_t>(row) * size + x] = static_cast<float>(std::min(c, 1.0));
@@ -982,6 +996,7 @@ struct Edge {
 };
 
 bool spans(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int size, Budget& budget, Spans& out) {
+  if (!budget.spend(static_cast<double>(size) * kRows)) return false;
   out.assign(static_cast<size_t>(size) * kRows, {});
   std::vector<std::vector<int>> rows(static_cast<size_t>(size));
   std::vector<Edge> edges;
@@ -1169,7 +1184,24 @@ class Stroker {
     // Inside a curve the outline turns smoothly: a join that follows it.
     Join kind = style_.join;
     if (!corner) kind = dot > 0.99 ? Join::kMiter : Join::kRound;
-    if (kind == Join::kRound) return disc(at, budget);
+    if (kind == Join::kRound) {
+      // The segments' own pieces cover all of the disc about the vertex but
+      // the wedge between their outer corners: only that is added.
+      const double from = std::atan2(a.y - at.y, a.x - at.x);
+      double sweep = std::atan2(b.y - at.y, b.x - at.x) - from;
+      constexpr double kPi = 3.14159265358979323846;
+      if (sweep > kPi) sweep -= 2 * kPi;
+      if (sweep < -kPi) sweep += 2 * kPi;
+      const int steps = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (2 * kPi) * discSides_)));
+      if (!budget.spend(steps)) return false;
+      std::vector<Point> wedge{at};
+      for (int i = 0; i <= steps; ++i) {
+        const double t = from + sweep * i / steps;
+        wedge.push_back({at.x + half_ * std::cos(t), at.y + half_ * std::sin(t)});
+      }
+      piece(std::move(wedge));
+      return true;
+    }
     if (kind == Join::kMiter) {
       const double ratio = 1 / std::sqrt(std::max(1e-300, (1 + dot) / 2));
       if (!corner || ratio <= style_.miterLimit) {
@@ -1304,6 +1336,36 @@ class Renderer {
     return s;
   }
 
+  static bool isShape(std::string_view n) {
+    return n == "path" || n == "rect" || n == "circle" || n == "ellipse" || n == "line" || n == "polyline" || n == "polygon";
+  }
+
+  // The element a use draws, or -1.
+  int useTarget(const Element& use) const {
+    const std::string* href = attribute(use, "href");
+    if (!href) return -1;
+    const std::string_view h = trim(*href);
+    if (h.empty() || h[0] != '#') return -1;
+    const auto it = doc_.ids.find(std::string(h.substr(1)));
+    return it == doc_.ids.end() ? -1 : it->second;
+  }
+
+  // Where a use places what it draws: its x and y.
+  static std::optional<Matrix> useOffset(const Element& use) {
+    double x = 0, y = 0;
+    if (const std::string* a = attribute(use, "x")) {
+      const auto v = length(*a);
+      if (!v) return std::nullopt;
+      x = *v;
+    }
+    if (const std::string* a = attribute(use, "y")) {
+      const auto v = length(*a);
+      if (!v) return std::nullopt;
+      y = *v;
+    }
+    return Matrix{1, 0, 0, 1, x, y};
+  }
+
   bool drawElement(int index, const Matrix& parentCtm, const Style& parentStyle, Layer& target, int layers, int uses, int depth = 0) {
     if (++budget_.drawn > kMaxDrawn || depth > kMaxDrawDepth) return false;
     const Element& e = doc_.elements[static_cast<size_t>(index)];
@@ -1317,43 +1379,29 @@ class Renderer {
     style.inherit(*d);
     Matrix ctm = parentCtm;
     if (const std::string* t = attribute(e, "transform")) {
-      if (index == 0) return false;
-        const auto m = transformList(*t);
-        if (!m) return false;
-        ctm = parentCtm * *m;
-        if (!ctm.finite()) return false;
+      if (index == 0) return false;  // on the root, not settled between renderers
+      const auto m = transformList(*t);
+      if (!m) return false;
+      ctm = parentCtm * *m;
+      if (!ctm.finite()) return false;
     }
     if (n == "use") {
-      const std::string* href = attribute(e, "href");
-      if (!href || uses >= kMaxUseDepth) return false;
-      const std::string_view h = trim(*href);
-      if (h.empty() || h[0] != '#') return false;
-      const auto it = doc_.ids.find(std::string(h.substr(1)));
-      if (it == doc_.ids.end()) return false;
-      const std::string& tn = doc_.elements[static_cast<size_t>(it->second)].name;
-      if (tn != "g" && tn != "path" && tn != "rect" && tn != "circle" && tn != "ellipse" && tn != "line" && tn != "polyline" &&
-          tn != "polygon" && tn != "use")
-        return false;
+      if (uses >= kMaxUseDepth) return false;
+      const int referenced = useTarget(e);
+      if (referenced < 0) return false;
+      const std::string& tn = doc_.elements[static_cast<size_t>(referenced)].name;
+      if (tn != "g" && tn != "use" && !isShape(tn)) return false;
       // A use inside what it draws would draw itself without end.
       for (int i = index; i >= 0; i = doc_.elements[static_cast<size_t>(i)].parent)
-        if (i == it->second) return false;
+        if (i == referenced) return false;
       for (int active : useStack_)
-        if (active == it->second) return false;
-      double x = 0, y = 0;
-      if (const std::string* a = attribute(e, "x")) {
-        const auto v = length(*a);
-        if (!v) return false;
-        x = *v;
-      }
-      if (const std::string* a = attribute(e, "y")) {
-        const auto v = length(*a);
-        if (!v) return false;
-        y = *v;
-      }
-      const Matrix placed = ctm * Matrix{1, 0, 0, 1, x, y};
+        if (active == referenced) return false;
+      const auto offset = useOffset(e);
+      if (!offset) return false;
+      const Matrix placed = ctm * *offset;
       return group(d, placed, [&](Layer& layer, int layerDepth) {
-        useStack_.push_back(it->second);
-        const bool ok = drawElement(it->second, placed, style, layer, layerDepth, uses + 1, depth + 1);
+        useStack_.push_back(referenced);
+        const bool ok = drawElement(referenced, placed, style, layer, layerDepth, uses + 1, depth + 1);
         useStack_.pop_back();
         return ok;
       }, target, layers);
@@ -1414,21 +1462,40 @@ class Renderer {
       if (!m) return false;
       base = ctm * *m;
     }
+    if (!budget_.spend(static_cast<double>(size_) * kRows)) return false;
     out.assign(static_cast<size_t>(size_) * kRows, {});
     for (int child : clip.children) {
       Matrix m = base;
       const Element* ce = &doc_.elements[static_cast<size_t>(child)];
       if (opaqueElement(ce->name)) continue;
-      if (ce->name == "use") return false;
-      const auto style = styleInPlace(child);
+      auto style = styleInPlace(child);
       const Declared* cd = declaredOf(child);
       if (!style || !cd || cd->clip >= 0) return false;
-      if (cd->hidden || !style->visible) continue;
+      if (cd->hidden) continue;
       if (const std::string* t = attribute(*ce, "transform")) {
         const auto tm = transformList(*t);
         if (!tm) return false;
         m = m * *tm;
       }
+      if (ce->name == "use") {
+        // A use of one shape, as editors write a clip: the shape, placed,
+        // with what it inherits from the use.
+        const int target = useTarget(*ce);
+        if (target < 0 || !isShape(doc_.elements[static_cast<size_t>(target)].name)) return false;
+        const auto place = useOffset(*ce);
+        const Declared* td = declaredOf(target);
+        if (!place || !td || td->clip >= 0) return false;
+        if (td->hidden) continue;
+        m = m * *place;
+        style->inherit(*td);
+        ce = &doc_.elements[static_cast<size_t>(target)];
+        if (const std::string* t = attribute(*ce, "transform")) {
+          const auto tm = transformList(*t);
+          if (!tm) return false;
+          m = m * *tm;
+        }
+      }
+      if (!style->visible) continue;
       Outline outline;
       Spans shape;
       if (!shapeOutline(*ce, m, outline) || !spans(devicePolygons(outline, m), style->clipEvenOdd, size_, budget_, shape) ||

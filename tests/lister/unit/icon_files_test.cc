@@ -662,7 +662,9 @@ TEST(DrawnSvg, FeaturesTheInstalledDrawingsLackLookAsGdkPixbufDrawsThem) {
       {"nested transforms", head + R"svg(viewBox="0 0 100 100"><g transform="translate(50 50) rotate(30)" fill="#c33"><g transform="scale(1.5 .7) skewX(20)"><rect x="-20" y="-20" width="40" height="40"/><g transform="matrix(0.8 0.2 -0.2 0.8 5 5) skewY(-10)" fill="#33c" opacity=".6"><circle r="15" stroke="#000" stroke-width="6"/><use xlink:href="#t" x="3"/></g></g></g><defs><polygon id="t" points="0,-10 8,6 -8,6" fill="yellow" stroke="green" stroke-width="2" stroke-miterlimit="2"/></defs><polyline points="5 95 20 70 35 95 50 70" fill="none" stroke="purple" stroke-width="5" stroke-linecap="square"/><line x1="60" y1="95" x2="95" y2="60" stroke="teal" stroke-width="4" stroke-linecap="round"/></svg>)svg"},
       {"a clipped group", head + R"svg(width="16" height="16"><clipPath id="c" transform="rotate(10 8 8)"><circle cx="8" cy="8" r="6"/><rect x="0" y="0" width="4" height="4"/></clipPath><g clip-path="url(#c)" style="opacity:.9;fill:currentColor;color:#963"><rect width="16" height="16"/><path d="M0 8h16" stroke="white" stroke-width="2"/></g></svg>)svg"},
       {"a shape clipped along its own edge", head + R"svg(width="16" height="16"><clipPath id="c"><path d="M1 0H17V16H1Z"/></clipPath><rect width="14" height="14" x="1" y="1" transform="rotate(5)" clip-path="url(#c)" fill="#48c" stroke="#000"/></svg>)svg"},
+      {"a clip through a use, as editors export one", head + R"svg(width="16" height="16"><defs><rect id="r" x="1" y="2" width="9" height="11" transform="rotate(8)" clip-rule="evenodd"/></defs><clipPath id="c"><use xlink:href="#r" x="2" transform="scale(1.1 1)"/></clipPath><path clip-path="url(#c)" fill="#e33" d="M0 0H16L0 16z"/><circle clip-path="url(#c)" cx="11" cy="11" r="5" fill="#36c"/></svg>)svg"},
       {"inheritance through uses", head + R"svg(width="16" height="16"><defs><g id="s" transform="rotate(15 4 4)" color="#0c0"><rect width="6" height="6" fill="currentColor" stroke="#00f" stroke-linejoin="round"/></g></defs><use xlink:href="#s" x="1" y="1" opacity=".5"/><use xlink:href="#s" x="8" y="8" style="stroke-width:2;color:red"/><g visibility="hidden"><circle cx="12" cy="3" r="2"/><circle cx="3" cy="12" r="2" visibility="visible" fill="#f0f"/></g></svg>)svg"},
+      {"declarations over attributes", head + R"svg(width="16" height="16"><clipPath id="c"><rect width="3" height="3"/></clipPath><rect width="8" height="8" display="none" fill="red" style="display:inline;fill:#0a0"/><rect x="8" y="8" width="8" height="8" clip-path="url(#c)" style="clip-path:none"/></svg>)svg"},
       {"a sliced view box", head + R"svg(width="24" height="12" preserveAspectRatio="xMaxYMin slice" viewBox="0 0 12 12"><rect x="1" y="1" width="10" height="10" fill="#0a0"/><rect x="6" y="0" width="6" height="3" fill="#00a"/></svg>)svg"},
       {"a stretched one", head + R"svg(viewBox="0 0 16 8" preserveAspectRatio="none"><circle cx="8" cy="4" r="3" fill="#0a0"/></svg>)svg"},
       {"absolute units, no view box", head + R"svg(width="20pt" height="10mm"><rect x="1" y="1" width="18" height="30" fill="#a0a"/></svg>)svg"},
@@ -730,6 +732,8 @@ TEST(DrawnSvg, WhatItCannotDrawExactlyIsLeftToTheGeneralLoader) {
       {"a broken path", head + R"svg(<path d="M0 0L8"/>)svg"},
       {"a singular transform", head + R"svg(<linearGradient id="g" gradientTransform="scale(0)"><stop offset="0"/></linearGradient><rect width="8" height="8" fill="url(#g)"/>)svg"},
       {"no size and no view box", std::string(kHead) + ">" + rect},
+      {"a property name in capitals", head + R"svg(<rect width="8" height="8" style="STROKE: red"/>)svg"},
+      {"an attribute twice", head + R"svg(<rect width="8" height="8" width="4"/>)svg"},
       {"an important declaration", head + R"svg(<rect width="8" height="8" style="fill: red !important"/>)svg"},
       {"a foreign default namespace", R"svg(<svg xmlns="http://example.com/other" width="16" height="16">)svg" + rect},
       {"too deep", deep},
@@ -746,7 +750,7 @@ TEST(DrawnSvg, WhatItCannotDrawExactlyIsLeftToTheGeneralLoader) {
   }
   // Other vocabularies, metadata and editors' attributes change no pixel.
   const std::string editor = std::string(kHead) +
-                             R"svg(xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape" xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" width="16" height="16" inkscape:version="1"><title>t</title><metadata><rdf:RDF><rdf:Description/></rdf:RDF></metadata><inkscape:grid/><rect width="8" height="8" inkscape:label="x" class="c" style="font-family:Sans;marker:none"/></svg>)svg";
+                             R"svg(xmlns:ed="http://example.com/editor" xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" width="16" height="16" ed:version="1"><title>t</title><metadata><rdf:RDF><rdf:Description/></rdf:RDF></metadata><ed:grid><rect width="1" height="1"/></ed:grid><rect width="8" height="8" ed:label="x" class="c" style="font-family:Sans;marker:none;-ed-private:1"/></svg>)svg";
   const auto withExtras = drawnSvg(editor, 32), plain = drawnSvg(head + rect + "</svg>", 32);
   ASSERT_TRUE(withExtras);
   EXPECT_EQ(*withExtras, *plain);

@@ -2,7 +2,8 @@
 // own data folder. Whatever the bytes: no read outside them (the sanitizers),
 // a cache judged whole answers only folders it lists, a redrawn icon is
 // always a whole PNG of the canvas size, and a drawing rendered without
-// gdk-pixbuf is always the whole canvas with transparent pixels as zeros.
+// gdk-pixbuf is always the whole canvas with transparent pixels as zeros;
+// the writer's own deflate streams inflate back to exactly their bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include <zlib.h>
+
 #include "lister/gio/icon_files.h"
+#include "lister/gio/literal_deflate.h"
 #include "lister/gio/png_icon.h"
 #include "lister/gio/svg_icon.h"
 
@@ -55,6 +59,15 @@ void checkSvg(std::string_view bytes) {
     if ((*drawn)[i + 3] == 0 && ((*drawn)[i] || (*drawn)[i + 1] || (*drawn)[i + 2])) abort();
 }
 
+void checkDeflate(std::string_view bytes) {
+  const std::string packed = literalZlib(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  std::string back(bytes.size() + 1, '\0');
+  uLongf size = back.size();
+  if (uncompress(reinterpret_cast<Bytef*>(back.data()), &size, reinterpret_cast<const Bytef*>(packed.data()), packed.size()) != Z_OK ||
+      std::string_view(back.data(), size) != bytes)
+    abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -62,5 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checkCache(bytes);
   checkPng(bytes);
   checkSvg(bytes);
+  checkDeflate(bytes);
   return 0;
 }

@@ -1,7 +1,7 @@
 // The PNGs icon themes ship, redrawn onto the canvas without an image
 // library: inflated by libdeflate (linked in) or, when large, by zlib (which
 // GIO loads anyway) a row at a time, scaled by area, written back as RGBA
-// PNGs packed by libdeflate. A run whose icons are all such PNGs never loads
+// PNGs packed by literalZlib. A run whose icons are all such PNGs never loads
 // gdk-pixbuf, and with it libpng.
 #pragma once
 
@@ -37,8 +37,8 @@ std::optional<std::string> redrawnPng(std::string_view bytes, int size, uint32_t
 void releaseImageBuffers() noexcept;
 
 // A side x side image of 8-bit straight RGBA, row-major, as a PNG: each
-// scanline with the filter whose bytes sum smallest, packed at libdeflate's
-// fastest level. None when the pixels are not that many.
+// scanline with the filter whose bytes sum smallest, packed by literalZlib.
+// None when the pixels are not that many.
 std::optional<std::string> rgbaPng(const std::vector<unsigned char>& rgba, uint32_t side);
 
 }  // namespace corvane::gio

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "lister/gio/literal_deflate.h"
 #include "lister/gio/png_icon.h"
 #include "lister/gio/svg_icon.h"
 
@@ -164,6 +165,30 @@ std::string png(uint32_t w, uint32_t h) {
   put32(ihdr, 4, h);
   ihdr += std::string("\x08\x06\x00\x00\x00", 5);
   return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", "not really deflate") + chunk("IEND", "");
+}
+
+// The PNG writer's deflate streams, read back by zlib: nothing, one byte
+// value, every value, and counts doubling from byte to byte, whose plain
+// Huffman code needs codes of 20 bits where deflate allows 15.
+TEST(LiteralDeflate, EveryStreamInflatesToExactlyItsBytes) {
+  std::vector<std::string> inputs = {"", "a", std::string(5000, '\0'), std::string(70000, '\xff')};
+  std::string every;
+  for (int i = 0; i < 256 * 3; ++i) every.push_back(static_cast<char>(i * 7));
+  inputs.push_back(every);
+  std::string skewed;
+  for (int symbol = 0; symbol < 20; ++symbol) skewed.append(size_t{1} << symbol, static_cast<char>(symbol));
+  inputs.push_back(skewed);
+  std::mt19937 random(3);
+  std::string noise(300000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  inputs.push_back(noise);
+  for (const std::string& in : inputs) {
+    const std::string packed = corvane::gio::literalZlib(reinterpret_cast<const unsigned char*>(in.data()), in.size());
+    std::string back(in.size() + 1, '\0');
+    uLongf size = back.size();
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(back.data()), &size, reinterpret_cast<const Bytef*>(packed.data()), packed.size()), Z_OK) << in.size();
+    EXPECT_EQ(std::string_view(back.data(), size), in) << in.size();
+  }
 }
 
 TEST(Png, TheHeaderComesFromIhdrAndAnIntactFrameEndsAtIend) {

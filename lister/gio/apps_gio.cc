@@ -55,10 +55,9 @@ std::optional<std::string> taken(gchar* owned) {
 }  // namespace
 
 void beginRun() noexcept {
-  // One heap for every thread, grown by what is asked only: the drawing
-  // threads allocate little, and each heap of its own would keep its pages.
+  // One heap for every thread: the drawing threads allocate little, and a
+  // heap of their own would keep its pages beside the main one.
   mallopt(M_ARENA_MAX, 1);
-  mallopt(M_TOP_PAD, 0);
   std::setlocale(LC_ALL, "");
   g_log_set_writer_func(discardLog, nullptr, nullptr);
   // Beside GIO's reading of the application database, which the icons wait

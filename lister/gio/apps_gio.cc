@@ -11,7 +11,6 @@
 
 #include "lister/gio/gobject_ptr.h"
 #include "lister/gio/icon_gio.h"
-#include "lister/gio/icon_theme.h"
 #include "lister/gio/png_icon.h"
 #include "lister/platform.h"
 
@@ -60,9 +59,6 @@ void beginRun() noexcept {
   mallopt(M_ARENA_MAX, 1);
   std::setlocale(LC_ALL, "");
   g_log_set_writer_func(discardLog, nullptr, nullptr);
-  // Beside GIO's reading of the application database, which the icons wait
-  // for: reading the themes would otherwise hold up every drawing thread.
-  gio::readThemesAhead();
 }
 
 File fileForPath(std::string_view path) {

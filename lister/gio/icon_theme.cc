@@ -8,7 +8,6 @@
 #include <gio/gio.h>
 
 #include <climits>
-#include <future>
 #include <memory>
 #include <set>
 #include <unordered_map>
@@ -405,30 +404,12 @@ std::string chosenThemeName() {
   return "hicolor";
 }
 
-namespace {
-
-// Read once, on a thread of its own, and never changed after: lookups on
-// several threads share it, and wait for it only if they come first.
-const std::shared_future<IconSearch>& themesRead() {
-  // Deferred to the first lookup when no thread can be had.
-  static const std::shared_future<IconSearch> search = std::async(std::launch::async | std::launch::deferred, buildSearch).share();
-  return search;
-}
-
-}  // namespace
-
-void readThemesAhead() noexcept {
-  try {
-    themesRead();
-  } catch (const std::exception&) {
-    // Out of memory: the first lookup tries again.
-  }
-}
-
 std::string lookupThemedIcon(std::string_view iconName, int size) {
   // A name is one file name; one with a slash would reach outside the themes.
   if (iconName.empty() || iconName.find('/') != std::string_view::npos) return {};
-  const IconSearch& search = themesRead().get();
+  // Built by the first lookup and never changed after, so lookups on
+  // several threads share it; the others wait while it is built.
+  static const IconSearch search = buildSearch();
   const std::string name(iconName);
   for (const Theme& theme : search.chain)
     if (std::string file = lookupInTheme(theme, name, size); !file.empty()) return file;

@@ -14,13 +14,9 @@ namespace corvane::gio {
 // Adwaita when installed, else hicolor.
 std::string chosenThemeName();
 
-// Starts reading the themes on a thread of their own, so that they are ready
-// by the time the first icon is looked up; that lookup reads them otherwise.
-void readThemesAhead() noexcept;
-
 // The file that draws the named icon nearest to size pixels at scale 1, or
 // empty when no theme and no unthemed folder has it. Safe to call from
-// several threads at once.
+// several threads at once; the first call reads the themes.
 std::string lookupThemedIcon(std::string_view name, int size);
 
 }  // namespace corvane::gio

@@ -31,6 +31,8 @@ constexpr size_t kMaxDrawingThreads = 8;
 // each icon by one thread; an icon whose drawing fails is none.
 std::vector<std::optional<std::string>> drawIcons(const std::vector<const platform::AppObject*>& apps) {
   std::vector<std::optional<std::string>> icons(apps.size());
+  if (apps.empty()) return icons;
+  platform::beginIcons(apps);
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t i; (i = next.fetch_add(1)) < apps.size();) {

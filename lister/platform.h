@@ -64,6 +64,11 @@ std::string appPath(const AppObject& app);
 // has been answered.
 std::optional<std::string> appIconPng(const AppObject& app);
 
+// Once, before the first of these applications' icons and on the calling
+// thread, which then draws too: what their icons need is read here, so that
+// no drawing thread waits for another to read it.
+void beginIcons(const std::vector<const AppObject*>& apps) noexcept;
+
 // Once, after the last icon: what the drawing kept from icon to icon goes.
 void endIcons() noexcept;
 

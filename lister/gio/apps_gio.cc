@@ -11,6 +11,7 @@
 
 #include "lister/gio/gobject_ptr.h"
 #include "lister/gio/icon_gio.h"
+#include "lister/gio/icon_theme.h"
 #include "lister/gio/png_icon.h"
 #include "lister/platform.h"
 
@@ -122,6 +123,18 @@ std::string appPath(const AppObject& app) {
   GDesktopAppInfo* entry = desktopEntry(app);
   const char* filename = entry ? g_desktop_app_info_get_filename(entry) : nullptr;
   return filename ? filename : "";
+}
+
+// A thread that waits for another here is woken late (a scheduler tick on a
+// busy or virtual machine): the themes are read before the others start,
+// and only when some icon is looked up in them.
+void beginIcons(const std::vector<const AppObject*>& apps) noexcept {
+  for (const AppObject* app : apps) {
+    if (GIcon* icon = g_app_info_get_icon(app->info.get()); icon && G_IS_THEMED_ICON(icon)) {
+      gio::readThemes();
+      return;
+    }
+  }
 }
 
 void endIcons() noexcept { gio::releaseImageBuffers(); }

@@ -404,12 +404,29 @@ std::string chosenThemeName() {
   return "hicolor";
 }
 
+namespace {
+
+// Built once and never changed after, so lookups on several threads share
+// it; any that come while it is built wait.
+const IconSearch& iconSearch() {
+  static const IconSearch search = buildSearch();
+  return search;
+}
+
+}  // namespace
+
+void readThemes() noexcept {
+  try {
+    iconSearch();
+  } catch (const std::exception&) {
+    // Out of memory: the first lookup tries again.
+  }
+}
+
 std::string lookupThemedIcon(std::string_view iconName, int size) {
   // A name is one file name; one with a slash would reach outside the themes.
   if (iconName.empty() || iconName.find('/') != std::string_view::npos) return {};
-  // Built by the first lookup and never changed after, so lookups on
-  // several threads share it; the others wait while it is built.
-  static const IconSearch search = buildSearch();
+  const IconSearch& search = iconSearch();
   const std::string name(iconName);
   for (const Theme& theme : search.chain)
     if (std::string file = lookupInTheme(theme, name, size); !file.empty()) return file;

@@ -14,6 +14,9 @@ namespace corvane::gio {
 // Adwaita when installed, else hicolor.
 std::string chosenThemeName();
 
+// Reads the themes now if no lookup has yet; a lookup reads them otherwise.
+void readThemes() noexcept;
+
 // The file that draws the named icon nearest to size pixels at scale 1, or
 // empty when no theme and no unthemed folder has it. Safe to call from
 // several threads at once; the first call reads the themes.

@@ -15,7 +15,9 @@ void beginRun() noexcept {
   if (![NSThread isMultiThreaded]) [NSThread detachNewThreadWithBlock:^{}];
 }
 
-// Each icon's bitmap and context go with its autorelease pool.
+// Nothing is shared between icons: each has its bitmap, its context and
+// its autorelease pool.
+void beginIcons(const std::vector<const AppObject*>&) noexcept {}
 void endIcons() noexcept {}
 
 std::optional<std::string> appIconPng(const AppObject& app) {

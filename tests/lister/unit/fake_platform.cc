@@ -32,6 +32,7 @@ void release(FileObject* file) noexcept { delete file; }
 void release(AppObject* app) noexcept { delete app; }
 
 void beginRun() noexcept {}
+void beginIcons(const std::vector<const AppObject*>&) noexcept {}
 void endIcons() noexcept {}
 
 File fileForPath(std::string_view) { return File(new FileObject); }

@@ -150,11 +150,11 @@ thread_local Decompressor decompressor;
 // one call, into a buffer of its own.
 constexpr size_t kWholeImageBytes = 256 << 10;
 // Up to this size (a 512 x 512 RGBA image, the largest that themes ship
-// often) it is inflated whole too, into one buffer the drawing threads take
-// in turn:
-// libdeflate inflates these eight times faster than zlib, and one megabyte
-// at a time keeps the run's memory in bounds. A larger image streams through
-// zlib a row at a time, so that what it holds is bounded by its width.
+// often) it is inflated whole too, into the one large buffer when no other
+// drawing thread has it: libdeflate inflates these eight times faster than
+// zlib, and one megabyte at a time keeps the run's memory in bounds. A
+// larger image, or one that finds the buffer taken, streams through zlib a
+// row at a time, so that what it holds is bounded by its width.
 constexpr size_t kLargeImageBytes = (512 * 4 + 1) * 512;
 
 // Pages of their own, mapped once for the run: from the allocator they
@@ -178,8 +178,8 @@ class MappedBytes {
   unsigned char* data_;
 };
 
-// The one buffer for images above kWholeImageBytes, which the drawing
-// threads take in turn.
+// The one buffer for images above kWholeImageBytes, which a drawing thread
+// takes when it is free.
 struct LargeImageBuffer {
   std::mutex turn;
   std::optional<MappedBytes> pages;
@@ -295,20 +295,26 @@ class Scanlines {
         imageBytes <= kLargeImageBytes ? dataRun(png, firstData, 2 * kLargeImageBytes, copy) : std::nullopt;
     if (!decompressor.d) decompressor.d = libdeflate_alloc_decompressor();
     if (run && decompressor.d) {
-      if (imageBytes > kWholeImageBytes) {
-        LargeImageBuffer& large = largeImageBuffer();
-        large_ = std::unique_lock(large.turn);
-        if (!large.pages || !large.pages->data()) large.pages.emplace(kLargeImageBytes);
-        whole_ = large.pages->data();
-      } else {
+      if (imageBytes <= kWholeImageBytes) {
         own_.resize(imageBytes);
         whole_ = own_.data();
+      } else {
+        // Not waited for: a thread that sleeps on the turn is woken late
+        // (a scheduler tick on a busy or virtual machine), later than
+        // streaming the image would take.
+        LargeImageBuffer& large = largeImageBuffer();
+        large_ = std::unique_lock(large.turn, std::try_to_lock);
+        if (large_.owns_lock()) {
+          if (!large.pages || !large.pages->data()) large.pages.emplace(kLargeImageBytes);
+          whole_ = large.pages->data();
+        }
       }
+    }
+    if (whole_) {
       size_t in = 0, out = 0;
       // Exactly the image, and the stream ends with the data: anything else
       // is a file some other writer made.
-      ok_ = whole_ &&
-            libdeflate_zlib_decompress_ex(decompressor.d, run->data(), run->size(), whole_, imageBytes, &in, &out) ==
+      ok_ = libdeflate_zlib_decompress_ex(decompressor.d, run->data(), run->size(), whole_, imageBytes, &in, &out) ==
                 LIBDEFLATE_SUCCESS &&
             in == run->size() && out == imageBytes;
     } else {

@@ -28,8 +28,8 @@ namespace corvane::gio {
 //
 // Memory is bounded: an image whose filtered data is at most 256 KiB is
 // inflated whole into a buffer of its own, one up to 512 x 512 RGBA into the
-// one large buffer (drawing threads wait their turn for it), a larger one
-// streams through the scaling a row at a time and is never held whole.
+// one large buffer when no other thread has it, any other streams through
+// the scaling a row at a time and is never held whole.
 std::optional<std::string> redrawnPng(std::string_view bytes, int size, uint32_t maxSide);
 
 // Hands back the buffer that images up to 512 x 512 are inflated into, kept

@@ -192,22 +192,18 @@ LargeImageBuffer& largeImageBuffer() {
 // The IDAT payloads as one run of bytes: the chunk's own when there is one,
 // else a copy of them all. None when they add up to more than maxBytes.
 std::optional<std::string_view> dataRun(std::string_view png, size_t firstData, size_t maxBytes, std::string& copy) {
-  std::string_view only;
-  size_t chunks = 0, total = 0;
-  for (size_t at = firstData; at + 8 <= png.size() && png.substr(at + 4, 4) == "IDAT"; ++chunks) {
+  std::vector<std::string_view> payloads;
+  size_t total = 0;
+  for (size_t at = firstData; at + 8 <= png.size() && png.substr(at + 4, 4) == "IDAT";) {
     const uint32_t length = be32(png, at);
     total += length;
     if (total > maxBytes) return std::nullopt;
-    if (chunks == 0) only = png.substr(at + 8, length);
+    payloads.push_back(png.substr(at + 8, length));
     at += 12 + size_t{length};
   }
-  if (chunks <= 1) return only;
+  if (payloads.size() <= 1) return payloads.empty() ? std::string_view() : payloads.front();
   copy.reserve(total);
-  for (size_t at = firstData; at + 8 <= png.size() && png.substr(at + 4, 4) == "IDAT";) {
-    const uint32_t length = be32(png, at);
-    copy.append(png.substr(at + 8, length));
-    at += 12 + size_t{length};
-  }
+  for (std::string_view payload : payloads) copy.append(payload);
   return copy;
 }
 
@@ -293,7 +289,7 @@ class Scanlines {
     // streamed too.
     const std::optional<std::string_view> run =
         imageBytes <= kLargeImageBytes ? dataRun(png, firstData, 2 * kLargeImageBytes, copy) : std::nullopt;
-    if (!decompressor.d) decompressor.d = libdeflate_alloc_decompressor();
+    if (run && !decompressor.d) decompressor.d = libdeflate_alloc_decompressor();
     if (run && decompressor.d) {
       if (imageBytes <= kWholeImageBytes) {
         own_.resize(imageBytes);

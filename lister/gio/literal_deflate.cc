@@ -38,7 +38,8 @@ class BitWriter {
   int used_ = 0;
 };
 
-// Huffman's code lengths for the counts: 0 for a symbol that does not occur.
+// Huffman's code lengths for the counts, of which two at least are not 0: 0
+// for a symbol that does not occur.
 // The leaves sorted once, the joined nodes come out of a second queue in the
 // order they are made, so each step takes the two lightest from the fronts;
 // ties go to the leaves and then to symbol order, so the same bytes always
@@ -50,10 +51,6 @@ std::vector<uint8_t> huffmanLengths(const std::vector<uint32_t>& counts) {
     if (counts[s]) leaves.emplace_back(counts[s], static_cast<uint16_t>(s));
   std::sort(leaves.begin(), leaves.end());
   const size_t n = leaves.size();
-  if (n < 2) {
-    for (const auto& [count, symbol] : leaves) lengths[symbol] = 1;
-    return lengths;
-  }
   // Nodes 0..n-1 are the leaves, n.. the joined ones; each node's parent.
   std::vector<uint64_t> weight(2 * n - 1);
   std::vector<uint32_t> parent(2 * n - 1, 0);
@@ -75,11 +72,19 @@ std::vector<uint8_t> huffmanLengths(const std::vector<uint32_t>& counts) {
   return lengths;
 }
 
-// Code lengths of at most limit bits. At least two symbols must occur: the
-// code is then complete, which every decoder takes. Counts are halved (never
-// to zero) until the longest code fits; all counts equal give a balanced
-// code, which fits any limit the alphabets here meet.
+// Code lengths of at most limit bits. Two symbols at least get a code, the
+// first unused ones standing in where fewer occur (they are never written):
+// the code is then complete, which every decoder takes. Counts are halved
+// (never to zero) until the longest code fits; all counts equal give a
+// balanced code, which fits any limit the alphabets here meet.
 std::vector<uint8_t> limitedLengths(std::vector<uint32_t> counts, int limit) {
+  size_t used = counts.size() - static_cast<size_t>(std::count(counts.begin(), counts.end(), 0u));
+  for (size_t s = 0; used < 2 && s < counts.size(); ++s) {
+    if (counts[s] == 0) {
+      counts[s] = 1;
+      ++used;
+    }
+  }
   for (;;) {
     std::vector<uint8_t> lengths = huffmanLengths(counts);
     if (*std::max_element(lengths.begin(), lengths.end()) <= limit) return lengths;
@@ -151,9 +156,6 @@ std::string literalZlib(const unsigned char* bytes, size_t size) {
   std::vector<uint32_t> counts(kLiteralCodes, 0);
   for (size_t i = 0; i < size; ++i) ++counts[bytes[i]];
   counts[kEndOfBlock] = 1;
-  // Two symbols at least, for a complete code: the end of the block and a
-  // byte, if only one that never comes.
-  if (size == 0) ++counts[0];
   const std::vector<uint8_t> lengths = limitedLengths(counts, 15);
   const std::vector<uint16_t> codes = canonicalCodes(lengths);
 
@@ -165,7 +167,6 @@ std::string literalZlib(const unsigned char* bytes, size_t size) {
   const std::vector<LengthSymbol> runs = runsOf(all);
   std::vector<uint32_t> runCounts(19, 0);
   for (const LengthSymbol& r : runs) ++runCounts[r.symbol];
-  if (std::count(runCounts.begin(), runCounts.end(), 0u) == 18) ++runCounts[runs.front().symbol == 0 ? 1 : 0];  // as above
   const std::vector<uint8_t> runLengths = limitedLengths(runCounts, 7);
   const std::vector<uint16_t> runCodes = canonicalCodes(runLengths);
   size_t lengthCodes = 19;

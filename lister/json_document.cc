@@ -1,36 +1,8 @@
 #include "lister/json_document.h"
 
-#include <cstdint>
-#include <cstring>
-
 #include "unicode/utf8.h"
 
 namespace corvane {
-
-namespace {
-
-// Printable ASCII that JSON takes as it is ('/' is escaped, as it always was).
-constexpr bool isPlain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\' && c != '/'; }
-
-// The length of the run of plain bytes at the start of text, eight bytes at a
-// time where it can: an icon's base64 text is half a megabyte of them.
-size_t plainRun(std::string_view text) {
-  constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
-  // Flags (in its high bit) every byte of x below n, and at worst some bytes
-  // after one: a word so flagged is walked byte by byte.
-  const auto below = [](uint64_t x, uint64_t n) { return (x - kOnes * n) & ~x & kHighs; };
-  const auto equal = [&](uint64_t x, unsigned char c) { return below(x ^ (kOnes * c), 1); };
-  size_t at = 0;
-  for (; at + 8 <= text.size(); at += 8) {
-    uint64_t x;
-    std::memcpy(&x, text.data() + at, 8);
-    if ((below(x, 0x20) | (x & kHighs) | equal(x, '"') | equal(x, '\\') | equal(x, '/')) != 0) break;
-  }
-  while (at < text.size() && isPlain(static_cast<unsigned char>(text[at]))) ++at;
-  return at;
-}
-
-}  // namespace
 
 void appendJsonString(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -39,7 +11,8 @@ void appendJsonString(std::string& out, std::string_view text) {
   while (i < text.size()) {
     // A run that needs no escape goes in at once: an icon's base64 text is
     // almost all such runs.
-    const size_t plain = plainRun(text.substr(i));
+    // The solidus is escaped too, as it always was.
+    const size_t plain = unicode::plainAsciiRun<'"', '\\', '/'>(text.substr(i));
     out.append(text.substr(i, plain));
     i += plain;
     if (i == text.size()) break;

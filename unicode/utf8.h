@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,28 @@ std::string toWellFormedUtf8(std::string text);
 void appendUtf8(std::string& out, uint32_t scalar);
 
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+// The length of the run of printable ASCII (0x20 to 0x7F) at the start of
+// text that holds none of kExcluded: the bytes a JSON writer copies as they
+// are, found eight at a time where it can.
+template <char... kExcluded>
+size_t plainAsciiRun(std::string_view text) noexcept {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+  // Sets the high bit of every byte of x below n (n at most 0x80), and at
+  // worst of some bytes after one: a word so flagged is walked byte by byte.
+  const auto below = [](uint64_t x, uint64_t n) { return (x - kOnes * n) & ~x; };
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t x;
+    std::memcpy(&x, text.data() + at, 8);
+    const uint64_t excluded = (uint64_t{0} | ... | below(x ^ (kOnes * static_cast<unsigned char>(kExcluded)), 1));
+    if (((below(x, 0x20) | x | excluded) & kHighs) != 0) break;
+  }
+  for (; at < text.size(); ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x20 || c >= 0x80 || ((c == static_cast<unsigned char>(kExcluded)) || ...)) break;
+  }
+  return at;
+}
 
 }  // namespace unicode

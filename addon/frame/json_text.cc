@@ -1,7 +1,5 @@
 #include "frame/json_text.h"
 
-#include <cstring>
-
 #include "unicode/utf8.h"
 
 namespace pelmora {
@@ -11,23 +9,6 @@ using unicode::utf8InvalidRunLength;
 using unicode::utf8SequenceLength;
 
 namespace {
-
-constexpr uint64_t kOnes = 0x0101010101010101ULL;
-constexpr uint64_t kHighs = 0x8080808080808080ULL;
-
-// Non-zero when any of the eight bytes needs a closer look: below 0x20, a
-// quote, a backslash, or a non-ASCII byte (which is checked for well-formed
-// UTF-8 one sequence at a time).
-inline uint64_t needsAttention(uint64_t w) noexcept {
-  const uint64_t control = (w - kOnes * 0x20) & ~w;
-  const uint64_t q = w ^ (kOnes * '"');
-  const uint64_t quote = (q - kOnes) & ~q;
-  const uint64_t b = w ^ (kOnes * '\\');
-  const uint64_t backslash = (b - kOnes) & ~b;
-  return (control | quote | backslash | w) & kHighs;
-}
-
-inline bool plainAscii(unsigned char c) noexcept { return c >= 0x20 && c != '"' && c != '\\' && c < 0x80; }
 
 void appendEscapedScalar(std::string& out, unsigned char c) {
   switch (c) {
@@ -54,13 +35,7 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
     // Find the end of the run that is copied unchanged.
     const size_t runStart = i;
     for (;;) {
-      while (i + 8 <= n) {
-        uint64_t w;
-        std::memcpy(&w, data + i, 8);
-        if (needsAttention(w)) break;
-        i += 8;
-      }
-      while (i < n && plainAscii(static_cast<unsigned char>(data[i]))) ++i;
+      i += unicode::plainAsciiRun<'"', '\\'>(text.substr(i));
       if (i >= n || static_cast<unsigned char>(data[i]) < 0x80) break;
       const size_t len = utf8SequenceLength(text, i);
       if (len == 0) break;

@@ -7,12 +7,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
 namespace corvane::gio {
 namespace {
+
+constexpr double kPi = std::numbers::pi;
 
 // ---- Bounds ------------------------------------------------------------------
 // Real icons hold a few hundred elements at most, a few levels deep; these
@@ -333,7 +336,6 @@ std::optional<Matrix> transformList(std::string_view s) {
     if (!args) return std::nullopt;
     const std::vector<double>& v = *args;
     const size_t n = v.size();
-    constexpr double kPi = 3.14159265358979323846;
     Matrix t;
     if (name == "matrix" && n == 6) {
       t = {v[0], v[1], v[2], v[3], v[4], v[5]};
@@ -476,15 +478,21 @@ struct Style {
   }
 };
 
+// The element a "#id" names in the document.
+std::optional<int> fragment(const Document& doc, std::string_view text) {
+  text = trim(text);
+  if (text.empty() || text[0] != '#') return std::nullopt;
+  const auto it = doc.ids.find(std::string(text.substr(1)));
+  if (it == doc.ids.end()) return std::nullopt;
+  return it->second;
+}
+
 std::optional<int> reference(const Document& doc, std::string_view url) {
   url = trim(url);
   if (url.size() < 6 || url.substr(0, 4) != "url(" || url.back() != ')') return std::nullopt;
   std::string_view id = trim(url.substr(4, url.size() - 5));
   if (id.size() >= 2 && (id.front() == '"' || id.front() == '\'') && id.back() == id.front()) id = id.substr(1, id.size() - 2);
-  if (id.empty() || id[0] != '#') return std::nullopt;
-  const auto it = doc.ids.find(std::string(id.substr(1)));
-  if (it == doc.ids.end()) return std::nullopt;
-  return it->second;
+  return fragment(doc, id);
 }
 
 std::optional<Paint> paint(const Document& doc, std::string_view v) {
@@ -724,7 +732,6 @@ class OutlineBuilder {
     if (p0.x == p.x && p0.y == p.y) return true;
     rx = std::fabs(rx), ry = std::fabs(ry);
     if (rx == 0 || ry == 0) return lineTo(p);
-    constexpr double kPi = 3.14159265358979323846;
     const double phi = angle * kPi / 180, cs = std::cos(phi), sn = std::sin(phi);
     const double hx = (p0.x - p.x) / 2, hy = (p0.y - p.y) / 2;
     const double x1 = cs * hx + sn * hy, y1 = -sn * hx + cs * hy;
@@ -1043,13 +1050,12 @@ bool spans(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int si
   return true;
 }
 
-// Both sets of intervals of one line, united or intersected.
+// Both sets of intervals of one line, each ordered, united or intersected.
 void combine(std::vector<std::pair<double, double>>& into, const std::vector<std::pair<double, double>>& other, bool unite) {
   std::vector<std::pair<double, double>> result;
   if (unite) {
-    std::vector<std::pair<double, double>> all(into);
-    all.insert(all.end(), other.begin(), other.end());
-    std::sort(all.begin(), all.end());
+    std::vector<std::pair<double, double>> all(into.size() + other.size());
+    std::merge(into.begin(), into.end(), other.begin(), other.end(), all.begin());
     for (const auto& span : all) {
       if (!result.empty() && result.back().second >= span.first) result.back().second = std::max(result.back().second, span.second);
       else result.push_back(span);
@@ -1112,7 +1118,7 @@ class Stroker {
       : half_(style.strokeWidth / 2), style_(style), out_(out) {
     // Sides enough for a disc to stay within a twentieth of a pixel.
     const double r = half_ * deviceScale;
-    discSides_ = r < 0.05 ? 4 : static_cast<int>(std::clamp(std::ceil(3.14159265358979323846 / std::acos(std::max(-1.0, 1 - 0.05 / r))), 4.0, 128.0));
+    discSides_ = r < 0.05 ? 4 : static_cast<int>(std::clamp(std::ceil(kPi / std::acos(std::max(-1.0, 1 - 0.05 / r))), 4.0, 128.0));
   }
 
   bool stroke(const Subpath& s, Budget& budget) {
@@ -1167,7 +1173,7 @@ class Stroker {
     if (!budget.spend(discSides_)) return false;
     std::vector<Point> poly;
     for (int i = 0; i < discSides_; ++i) {
-      const double t = 2 * 3.14159265358979323846 * i / discSides_;
+      const double t = 2 * kPi * i / discSides_;
       poly.push_back({c.x + half_ * std::cos(t), c.y + half_ * std::sin(t)});
     }
     piece(std::move(poly));
@@ -1189,8 +1195,7 @@ class Stroker {
       // the wedge between their outer corners: only that is added.
       const double from = std::atan2(a.y - at.y, a.x - at.x);
       double sweep = std::atan2(b.y - at.y, b.x - at.x) - from;
-      constexpr double kPi = 3.14159265358979323846;
-      if (sweep > kPi) sweep -= 2 * kPi;
+        if (sweep > kPi) sweep -= 2 * kPi;
       if (sweep < -kPi) sweep += 2 * kPi;
       const int steps = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (2 * kPi) * discSides_)));
       if (!budget.spend(steps)) return false;
@@ -1340,14 +1345,21 @@ class Renderer {
     return n == "path" || n == "rect" || n == "circle" || n == "ellipse" || n == "line" || n == "polyline" || n == "polygon";
   }
 
+  // m with the element's own transform applied, if it has one; false when
+  // that does not parse or leaves nothing finite.
+  bool transformed(const Element& e, Matrix& m) const {
+    const std::string* t = attribute(e, "transform");
+    if (!t) return true;
+    const auto own = transformList(*t);
+    if (!own) return false;
+    m = m * *own;
+    return m.finite();
+  }
+
   // The element a use draws, or -1.
   int useTarget(const Element& use) const {
     const std::string* href = attribute(use, "href");
-    if (!href) return -1;
-    const std::string_view h = trim(*href);
-    if (h.empty() || h[0] != '#') return -1;
-    const auto it = doc_.ids.find(std::string(h.substr(1)));
-    return it == doc_.ids.end() ? -1 : it->second;
+    return href ? fragment(doc_, *href).value_or(-1) : -1;
   }
 
   // Where a use places what it draws: its x and y.
@@ -1378,13 +1390,8 @@ class Renderer {
     Style style = parentStyle;
     style.inherit(*d);
     Matrix ctm = parentCtm;
-    if (const std::string* t = attribute(e, "transform")) {
-      if (index == 0) return false;  // on the root, not settled between renderers
-      const auto m = transformList(*t);
-      if (!m) return false;
-      ctm = parentCtm * *m;
-      if (!ctm.finite()) return false;
-    }
+    // On the root a transform is not settled between renderers.
+    if ((index == 0 && attribute(e, "transform")) || !transformed(e, ctm)) return false;
     if (n == "use") {
       if (uses >= kMaxUseDepth) return false;
       const int referenced = useTarget(e);
@@ -1457,11 +1464,7 @@ class Renderer {
     if (!d || d->clip >= 0) return false;
     if (const std::string* units = attribute(clip, "clipPathUnits"); units && trim(*units) != "userSpaceOnUse") return false;
     Matrix base = ctm;
-    if (const std::string* t = attribute(clip, "transform")) {
-      const auto m = transformList(*t);
-      if (!m) return false;
-      base = ctm * *m;
-    }
+    if (!transformed(clip, base)) return false;
     if (!budget_.spend(static_cast<double>(size_) * kRows)) return false;
     out.assign(static_cast<size_t>(size_) * kRows, {});
     for (int child : clip.children) {
@@ -1472,11 +1475,7 @@ class Renderer {
       const Declared* cd = declaredOf(child);
       if (!style || !cd || cd->clip >= 0) return false;
       if (cd->hidden) continue;
-      if (const std::string* t = attribute(*ce, "transform")) {
-        const auto tm = transformList(*t);
-        if (!tm) return false;
-        m = m * *tm;
-      }
+      if (!transformed(*ce, m)) return false;
       if (ce->name == "use") {
         // A use of one shape, as editors write a clip: the shape, placed,
         // with what it inherits from the use.
@@ -1489,11 +1488,7 @@ class Renderer {
         m = m * *place;
         style->inherit(*td);
         ce = &doc_.elements[static_cast<size_t>(target)];
-        if (const std::string* t = attribute(*ce, "transform")) {
-          const auto tm = transformList(*t);
-          if (!tm) return false;
-          m = m * *tm;
-        }
+        if (!transformed(*ce, m)) return false;
       }
       if (!style->visible) continue;
       Outline outline;
@@ -1668,13 +1663,11 @@ class Renderer {
       chain.push_back(i);
       const std::string* href = attribute(doc_.elements[static_cast<size_t>(i)], "href");
       if (!href) break;
-      const std::string_view h = trim(*href);
-      if (h.empty() || h[0] != '#') return false;
-      const auto it = doc_.ids.find(std::string(h.substr(1)));
-      if (it == doc_.ids.end()) return false;
-      const std::string& tn = doc_.elements[static_cast<size_t>(it->second)].name;
+      const std::optional<int> target = fragment(doc_, *href);
+      if (!target) return false;
+      const std::string& tn = doc_.elements[static_cast<size_t>(*target)].name;
       if (tn != "linearGradient" && tn != "radialGradient") return false;
-      i = it->second;
+      i = *target;
     }
     const Element& own = doc_.elements[static_cast<size_t>(index)];
     g.radial = own.name == "radialGradient";

@@ -1,8 +1,9 @@
 #include "lister/gio/literal_deflate.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
+#include <cstring>
 #include <array>
 #include <cstdint>
 #include <utility>
@@ -12,85 +13,110 @@ namespace corvane::gio {
 namespace {
 
 // Bits out, each value's lowest bit first, as deflate packs them, into a
-// buffer sized for the worst case beforehand.
-class BitWriter {
- public:
-  explicit BitWriter(unsigned char* out) : out_(out) {}
+// buffer sized for the worst case beforehand with eight bytes to spare. A
+// whole word goes out at a time, the bytes it completed kept: up to 56 bits
+// may wait between flushes.
+struct BitWriter {
+  unsigned char* out;
+  uint64_t bits = 0;
+  int used = 0;
+
   // count at most 24, value below 2^count.
   void put(uint32_t value, int count) {
-    bits_ |= uint64_t{value} << used_;
-    used_ += count;
-    if (used_ >= 32) {
-      for (int i = 0; i < 4; ++i) *out_++ = static_cast<unsigned char>(bits_ >> (8 * i));
-      bits_ >>= 32;
-      used_ -= 32;
-    }
+    bits |= uint64_t{value} << used;
+    used += count;
+    if (used >= 32) flush();
+  }
+  void flush() {
+    std::memcpy(out, &bits, 8);  // little-endian: the lowest bits first
+    out += used >> 3;
+    bits >>= used & ~7;
+    used &= 7;
   }
   // The end, padded to a whole byte.
   unsigned char* finish() {
-    for (; used_ > 0; used_ -= 8, bits_ >>= 8) *out_++ = static_cast<unsigned char>(bits_);
-    return out_;
+    flush();
+    if (used > 0) *out++ = static_cast<unsigned char>(bits);
+    return out;
   }
-
- private:
-  unsigned char* out_;
-  uint64_t bits_ = 0;
-  int used_ = 0;
 };
 
-// Huffman's code lengths for the counts, of which two at least are not 0: 0
-// for a symbol that does not occur.
-// The leaves sorted once, the joined nodes come out of a second queue in the
-// order they are made, so each step takes the two lightest from the fronts;
-// ties go to the leaves and then to symbol order, so the same bytes always
-// pack alike.
-std::vector<uint8_t> huffmanLengths(const std::vector<uint32_t>& counts) {
-  std::vector<uint8_t> lengths(counts.size(), 0);
-  std::vector<std::pair<uint32_t, uint16_t>> leaves;  // count, symbol
-  for (size_t s = 0; s < counts.size(); ++s)
-    if (counts[s]) leaves.emplace_back(counts[s], static_cast<uint16_t>(s));
-  std::sort(leaves.begin(), leaves.end());
-  const size_t n = leaves.size();
-  // Nodes 0..n-1 are the leaves, n.. the joined ones; each node's parent.
-  std::vector<uint64_t> weight(2 * n - 1);
-  std::vector<uint32_t> parent(2 * n - 1, 0);
-  for (size_t i = 0; i < n; ++i) weight[i] = leaves[i].first;
-  size_t leaf = 0, joined = n;
-  const auto lightest = [&](size_t made) {
-    if (leaf < n && (joined == made || weight[leaf] <= weight[joined])) return leaf++;
-    return joined++;
-  };
-  for (size_t made = n; made < 2 * n - 1; ++made) {
-    const size_t a = lightest(made), b = lightest(made);
-    weight[made] = weight[a] + weight[b];
-    parent[a] = parent[b] = static_cast<uint32_t>(made);
-  }
-  // Made after their children: depths from the root down.
-  std::vector<uint8_t> depth(2 * n - 1, 0);
-  for (size_t i = 2 * n - 2; i-- > 0;) depth[i] = static_cast<uint8_t>(std::min(depth[parent[i]] + 1, 255));
-  for (size_t i = 0; i < n; ++i) lengths[leaves[i].second] = depth[i];
-  return lengths;
-}
+constexpr size_t kMaxSymbols = 288;
 
-// Code lengths of at most limit bits. Two symbols at least get a code, the
+// Code lengths of at most limit bits for the counts (at most kMaxSymbols),
+// 0 for a symbol that does not occur. Two symbols at least get a code, the
 // first unused ones standing in where fewer occur (they are never written):
-// the code is then complete, which every decoder takes. Counts are halved
-// (never to zero) until the longest code fits; all counts equal give a
-// balanced code, which fits any limit the alphabets here meet.
-std::vector<uint8_t> limitedLengths(std::vector<uint32_t> counts, int limit) {
-  size_t used = counts.size() - static_cast<size_t>(std::count(counts.begin(), counts.end(), 0u));
-  for (size_t s = 0; used < 2 && s < counts.size(); ++s) {
-    if (counts[s] == 0) {
-      counts[s] = 1;
-      ++used;
+// the code is then complete, which every decoder takes.
+//
+// The symbols sorted by count (then by symbol, so the same bytes always pack
+// alike), Huffman's lengths computed in place over the sorted counts
+// (Moffat and Katajainen), then any beyond the limit brought to it and the
+// shorter ones lengthened until the code is complete again, as deflate
+// encoders do.
+std::vector<uint8_t> limitedLengths(const std::vector<uint32_t>& counts, int limit) {
+  std::array<uint64_t, kMaxSymbols> keys;  // count above, symbol below
+  size_t n = 0;
+  for (size_t s = 0; s < counts.size(); ++s)
+    if (counts[s]) keys[n++] = uint64_t{counts[s]} << 16 | s;
+  for (size_t s = 0; n < 2 && s < counts.size(); ++s)
+    if (!counts[s]) keys[n++] = uint64_t{1} << 16 | s;
+  std::sort(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(n));
+
+  // A[i]: the weight of the i-th lightest, then its parent, then its depth.
+  std::array<uint64_t, kMaxSymbols> a;
+  for (size_t i = 0; i < n; ++i) a[i] = keys[i] >> 16;
+  a[0] += a[1];
+  size_t root = 0, leaf = 2;
+  for (size_t next = 1; next < n - 1; ++next) {
+    if (leaf >= n || a[root] < a[leaf]) {
+      a[next] = a[root];
+      a[root++] = next;
+    } else {
+      a[next] = a[leaf++];
+    }
+    if (leaf >= n || (root < next && a[root] < a[leaf])) {
+      a[next] += a[root];
+      a[root++] = next;
+    } else {
+      a[next] += a[leaf++];
     }
   }
-  for (;;) {
-    std::vector<uint8_t> lengths = huffmanLengths(counts);
-    if (*std::max_element(lengths.begin(), lengths.end()) <= limit) return lengths;
-    for (uint32_t& c : counts)
-      if (c) c = (c + 1) / 2;
+  a[n - 2] = 0;
+  for (size_t next = n - 2; next-- > 0;) a[next] = a[a[next]] + 1;
+  // Internal depths to leaf depths: how many leaves sit at each depth.
+  std::array<uint32_t, 64> atDepth{};
+  {
+    long available = 1, used = 0, depth = 0, r = static_cast<long>(n) - 2;
+    while (available > 0) {
+      while (r >= 0 && a[static_cast<size_t>(r)] == static_cast<uint64_t>(depth)) ++used, --r;
+      atDepth[static_cast<size_t>(std::min<long>(depth, 63))] += static_cast<uint32_t>(available - used);
+      available = 2 * used;
+      ++depth;
+      used = 0;
+    }
   }
+  // Deeper than the limit: at the limit, then shorter codes split until the
+  // lengths fill the code space exactly.
+  for (size_t d = static_cast<size_t>(limit) + 1; d < atDepth.size(); ++d) atDepth[static_cast<size_t>(limit)] += std::exchange(atDepth[d], 0);
+  uint64_t space = 0;
+  for (int d = 1; d <= limit; ++d) space += uint64_t{atDepth[static_cast<size_t>(d)]} << (limit - d);
+  while (space > (uint64_t{1} << limit)) {
+    --atDepth[static_cast<size_t>(limit)];
+    for (int d = limit - 1; d > 0; --d) {
+      if (atDepth[static_cast<size_t>(d)]) {
+        --atDepth[static_cast<size_t>(d)];
+        atDepth[static_cast<size_t>(d) + 1] += 2;
+        break;
+      }
+    }
+    --space;
+  }
+  // The lightest get the longest.
+  std::vector<uint8_t> lengths(counts.size(), 0);
+  size_t i = 0;
+  for (int d = limit; d > 0; --d)
+    for (uint32_t k = 0; k < atDepth[static_cast<size_t>(d)]; ++k) lengths[keys[i++] & 0xFFFF] = static_cast<uint8_t>(d);
+  return lengths;
 }
 
 // Codes of the canonical Huffman code for the lengths, bit-reversed for the
@@ -108,10 +134,13 @@ std::vector<uint16_t> canonicalCodes(const std::vector<uint8_t>& lengths) {
   for (size_t s = 0; s < lengths.size(); ++s) {
     const int l = lengths[s];
     if (!l) continue;
-    const uint16_t c = next[static_cast<size_t>(l)]++;
-    uint16_t reversed = 0;
-    for (int i = 0; i < l; ++i) reversed = static_cast<uint16_t>(reversed | (((c >> i) & 1) << (l - 1 - i)));
-    codes[s] = reversed;
+    uint32_t c = next[static_cast<size_t>(l)]++;
+    // Reversed in halves, then quarters, and so on, within 16 bits.
+    c = (c & 0x5555) << 1 | (c >> 1 & 0x5555);
+    c = (c & 0x3333) << 2 | (c >> 2 & 0x3333);
+    c = (c & 0x0F0F) << 4 | (c >> 4 & 0x0F0F);
+    c = (c & 0x00FF) << 8 | (c >> 8 & 0x00FF);
+    codes[s] = static_cast<uint16_t>(c >> (16 - l));
   }
   return codes;
 }
@@ -153,8 +182,18 @@ constexpr std::array<uint8_t, 19> kLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10,
 }  // namespace
 
 std::string literalZlib(const unsigned char* bytes, size_t size) {
+  // Four tables, so that a run of one value does not wait on its own count.
+  uint32_t partial[4][256] = {};
+  size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    ++partial[0][bytes[i]];
+    ++partial[1][bytes[i + 1]];
+    ++partial[2][bytes[i + 2]];
+    ++partial[3][bytes[i + 3]];
+  }
+  for (; i < size; ++i) ++partial[0][bytes[i]];
   std::vector<uint32_t> counts(kLiteralCodes, 0);
-  for (size_t i = 0; i < size; ++i) ++counts[bytes[i]];
+  for (size_t v = 0; v < 256; ++v) counts[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
   counts[kEndOfBlock] = 1;
   const std::vector<uint8_t> lengths = limitedLengths(counts, 15);
   const std::vector<uint16_t> codes = canonicalCodes(lengths);
@@ -174,11 +213,11 @@ std::string literalZlib(const unsigned char* bytes, size_t size) {
 
   // Codes of at most 15 bits a byte, the header's at most 7 bits for each
   // of 19 + 259 lengths, the two-byte zlib header, the four of the check.
-  std::string out(2 + (size * 15 + 19 * 3 + 259 * 14 + 64) / 8 + 8 + 4, '\0');
+  std::string out(2 + (size * 15 + 19 * 3 + 259 * 14 + 64) / 8 + 8 + 4 + 8, '\0');
   auto* begin = reinterpret_cast<unsigned char*>(out.data());
   begin[0] = 0x78;  // deflate, a 32 KiB window
   begin[1] = 0x01;  // the fastest level; the pair a multiple of 31
-  BitWriter w(begin + 2);
+  BitWriter w{begin + 2};
   w.put(1, 1);  // the final block
   w.put(2, 2);  // with dynamic codes
   w.put(static_cast<uint32_t>(kLiteralCodes - 257), 5);
@@ -191,10 +230,29 @@ std::string literalZlib(const unsigned char* bytes, size_t size) {
     if (r.symbol == 17) w.put(r.extra, 3);
     if (r.symbol == 18) w.put(r.extra, 7);
   }
-  for (size_t i = 0; i < size; ++i) w.put(codes[bytes[i]], lengths[bytes[i]]);
+  // Each byte's code and its length in one word; three codes of at most 15
+  // bits fit beside the up to 7 bits waiting, before a flush. The writer is
+  // copied to locals, which no store to the output can be taken to change.
+  uint32_t table[256];
+  for (size_t v = 0; v < 256; ++v) table[v] = uint32_t{codes[v]} | uint32_t{lengths[v]} << 16;
+  {
+    w.flush();
+    BitWriter local = w;
+    size_t k = 0;
+    for (; k + 3 <= size; k += 3) {
+      for (size_t j = 0; j < 3; ++j) {
+        const uint32_t e = table[bytes[k + j]];
+        local.bits |= uint64_t{e & 0xFFFF} << local.used;
+        local.used += static_cast<int>(e >> 16);
+      }
+      local.flush();
+    }
+    for (; k < size; ++k) local.put(codes[bytes[k]], lengths[bytes[k]]);
+    w = local;
+  }
   w.put(codes[kEndOfBlock], lengths[kEndOfBlock]);
   unsigned char* end = w.finish();
-  const auto check = static_cast<uint32_t>(adler32(adler32(0, nullptr, 0), bytes, static_cast<uInt>(size)));
+  const uint32_t check = libdeflate_adler32(1, bytes, size);
   for (int shift = 24; shift >= 0; shift -= 8) *end++ = static_cast<unsigned char>(check >> shift);
   out.resize(static_cast<size_t>(end - begin));
   return out;

@@ -4,9 +4,11 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -194,13 +196,77 @@ bool isIntactPng(std::string_view b) {
     const auto length = u32(b, at);
     if (!length || *length > 0x7FFFFFFF || at + 12 + *length > b.size()) return false;
     const std::string_view type = b.substr(at + 4, 4);
-    const auto* body = reinterpret_cast<const Bytef*>(b.data() + at + 4);
-    if (crc32(crc32(0, nullptr, 0), body, 4 + *length) != *u32(b, at + 8 + *length)) return false;
+    if (libdeflate_crc32(0, b.data() + at + 4, 4 + size_t{*length}) != *u32(b, at + 8 + *length)) return false;
     at += 12 + *length;
     if (type == "IDAT") sawData = true;
     if (type == "IEND") return sawData && at == b.size();
   }
   return false;
+}
+
+namespace {
+
+// Blanks as GLib's key files count them around keys and values.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+}  // namespace
+
+std::optional<PlainKeyFile> PlainKeyFile::parse(std::string_view text) {
+  // Every byte printable ASCII, a tab, or a line end ('\r' only before
+  // '\n', which the key file drops): nothing to unescape, nothing to
+  // validate, no blank that only some readers skip.
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool lineEnd = c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+    if (!lineEnd && c != '\t' && (c < 0x20 || c > 0x7E || c == '\\')) return std::nullopt;
+  }
+  PlainKeyFile file;
+  std::vector<std::pair<std::string_view, std::string_view>>* group = nullptr;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
+    if (line.empty() || line.front() == '#') continue;
+    if (line.front() == '[') {
+      // "[name]" and at most spaces and tabs after it; a name without
+      // brackets.
+      const size_t close = line.find(']');
+      if (close == std::string_view::npos || line.find_first_not_of(" \t", close + 1) != std::string_view::npos) return std::nullopt;
+      const std::string_view name = line.substr(1, close - 1);
+      if (name.empty() || name.find('[') != std::string_view::npos) return std::nullopt;
+      group = &file.groups_[name];
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos || equals == 0 || !group) return std::nullopt;
+    std::string_view key = line.substr(0, equals), value = line.substr(equals + 1);
+    while (!key.empty() && isBlank(key.back())) key.remove_suffix(1);
+    while (!value.empty() && isBlank(value.front())) value.remove_prefix(1);
+    if (key.empty() || key.find_first_of("[]") != std::string_view::npos || key == "Encoding") return std::nullopt;
+    group->emplace_back(key, value);
+  }
+  return file;
+}
+
+std::optional<std::string_view> PlainKeyFile::value(std::string_view group, std::string_view key) const {
+  const auto it = groups_.find(group);
+  if (it == groups_.end()) return std::nullopt;
+  for (auto pair = it->second.rbegin(); pair != it->second.rend(); ++pair)
+    if (pair->first == key) return pair->second;
+  return std::nullopt;
+}
+
+std::optional<int> PlainKeyFile::integer(std::string_view group, std::string_view key) const {
+  const std::optional<std::string_view> v = value(group, key);
+  if (!v || v->empty()) return std::nullopt;
+  const std::string text(*v);
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if ((*end != '\0' && !isBlank(*end)) || errno == ERANGE || number < INT_MIN || number > INT_MAX) return std::nullopt;
+  return static_cast<int>(number);
 }
 
 }  // namespace corvane::gio

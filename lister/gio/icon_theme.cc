@@ -87,41 +87,87 @@ std::string_view trimmed(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
 }
 
-// Each key is asked for first: GLib formats and translates the error for a
-// missing one even when no error is wanted, which over hicolor's hundreds of
-// folders costs milliseconds.
-std::optional<std::string> keyString(GKeyFile* file, const char* group, const char* key) {
-  if (!g_key_file_has_key(file, group, key, nullptr)) return std::nullopt;
-  gchar* value = g_key_file_get_string(file, group, key, nullptr);
-  if (!value) return std::nullopt;
-  std::string text(value);
-  g_free(value);
-  return text;
-}
-
-std::vector<std::string> keyList(GKeyFile* file, const char* group, const char* key) {
-  std::vector<std::string> items;
-  gsize n = 0;
-  if (!g_key_file_has_key(file, group, key, nullptr)) return items;
-  gchar** values = g_key_file_get_string_list(file, group, key, &n, nullptr);
-  for (gsize i = 0; i < n; ++i) {
-    const std::string_view item = trimmed(values[i]);
-    if (!item.empty()) items.emplace_back(item);
+// A theme's index: read as a plain key file where it is one (every index the
+// themes ship), else by GLib's key file, whose rules it then follows.
+class ThemeIndex {
+ public:
+  static std::unique_ptr<ThemeIndex> read(std::string text) {
+    auto index = std::unique_ptr<ThemeIndex>(new ThemeIndex(std::move(text)));
+    index->plain_ = PlainKeyFile::parse(index->text_);
+    if (index->plain_) return index;
+    index->keyFile_.reset(g_key_file_new());
+    g_key_file_set_list_separator(index->keyFile_.get(), ',');
+    if (!g_key_file_load_from_data(index->keyFile_.get(), index->text_.data(), index->text_.size(), G_KEY_FILE_NONE, nullptr))
+      return nullptr;
+    return index;
   }
-  g_strfreev(values);
-  return items;
-}
+  ThemeIndex(const ThemeIndex&) = delete;
+  ThemeIndex& operator=(const ThemeIndex&) = delete;
 
-int keyInt(GKeyFile* file, const char* group, const char* key, int fallback) {
-  if (!g_key_file_has_key(file, group, key, nullptr)) return fallback;
-  GError* error = nullptr;
-  const int value = g_key_file_get_integer(file, group, key, &error);
-  if (error) {
-    g_error_free(error);
-    return fallback;
+  bool hasGroup(const std::string& group) const {
+    return plain_ ? plain_->hasGroup(group) : g_key_file_has_group(keyFile_.get(), group.c_str());
   }
-  return value;
-}
+
+  std::optional<std::string> string(const char* group, const char* key) const {
+    if (plain_) {
+      const std::optional<std::string_view> value = plain_->value(group, key);
+      return value ? std::optional<std::string>(*value) : std::nullopt;
+    }
+    // Each key is asked for first: GLib formats and translates the error
+    // for a missing one even when no error is wanted, which over hicolor's
+    // hundreds of folders costs milliseconds.
+    if (!g_key_file_has_key(keyFile_.get(), group, key, nullptr)) return std::nullopt;
+    gchar* value = g_key_file_get_string(keyFile_.get(), group, key, nullptr);
+    if (!value) return std::nullopt;
+    std::string text(value);
+    g_free(value);
+    return text;
+  }
+
+  // The items of a comma-separated list, blanks around each trimmed, empty
+  // ones left out.
+  std::vector<std::string> list(const char* group, const char* key) const {
+    std::vector<std::string> items;
+    if (plain_) {
+      std::string_view rest = plain_->value(group, key).value_or("");
+      while (!rest.empty()) {
+        const size_t comma = std::min(rest.find(','), rest.size());
+        if (const std::string_view item = trimmed(rest.substr(0, comma)); !item.empty()) items.emplace_back(item);
+        rest.remove_prefix(std::min(comma + 1, rest.size()));
+      }
+      return items;
+    }
+    gsize n = 0;
+    if (!g_key_file_has_key(keyFile_.get(), group, key, nullptr)) return items;
+    gchar** values = g_key_file_get_string_list(keyFile_.get(), group, key, &n, nullptr);
+    for (gsize i = 0; i < n; ++i) {
+      const std::string_view item = trimmed(values[i]);
+      if (!item.empty()) items.emplace_back(item);
+    }
+    g_strfreev(values);
+    return items;
+  }
+
+  // The fallback where the key is missing or not a number in int range.
+  int integer(const char* group, const char* key, int fallback) const {
+    if (plain_) return plain_->integer(group, key).value_or(fallback);
+    if (!g_key_file_has_key(keyFile_.get(), group, key, nullptr)) return fallback;
+    GError* error = nullptr;
+    const int value = g_key_file_get_integer(keyFile_.get(), group, key, &error);
+    if (error) {
+      g_error_free(error);
+      return fallback;
+    }
+    return value;
+  }
+
+ private:
+  explicit ThemeIndex(std::string text) : text_(std::move(text)) {}
+
+  std::string text_;  // what plain_ points into
+  std::optional<PlainKeyFile> plain_;
+  KeyFile keyFile_;
+};
 
 // A theme name that stays one folder name inside the icon folders.
 bool isThemeName(std::string_view name) {
@@ -199,25 +245,25 @@ bool isFolder(const std::string& path) { return g_file_test(path.c_str(), G_FILE
 
 // ---- Reading a theme ------------------------------------------------------------
 
-std::vector<ThemeDir> themeDirs(GKeyFile* f) {
+std::vector<ThemeDir> themeDirs(const ThemeIndex& f) {
   constexpr const char* kMain = "Icon Theme";
-  std::vector<std::string> subdirs = keyList(f, kMain, "Directories");
-  for (std::string& d : keyList(f, kMain, "ScaledDirectories")) subdirs.push_back(std::move(d));
+  std::vector<std::string> subdirs = f.list(kMain, "Directories");
+  for (std::string& d : f.list(kMain, "ScaledDirectories")) subdirs.push_back(std::move(d));
   std::vector<ThemeDir> dirs;
   std::set<std::string> seen;
   for (const std::string& subdir : subdirs) {
     if (dirs.size() == kMaxThemeDirs) break;
-    if (!seen.insert(subdir).second || !g_key_file_has_group(f, subdir.c_str())) continue;
+    if (!seen.insert(subdir).second || !f.hasGroup(subdir)) continue;
     const char* g = subdir.c_str();
     ThemeDir dir;
     dir.subdir = subdir;
-    dir.size = keyInt(f, g, "Size", 0);
+    dir.size = f.integer(g, "Size", 0);
     if (dir.size <= 0) continue;
-    dir.scale = keyInt(f, g, "Scale", 1);
-    dir.minSize = keyInt(f, g, "MinSize", dir.size);
-    dir.maxSize = keyInt(f, g, "MaxSize", dir.size);
-    dir.threshold = keyInt(f, g, "Threshold", 2);
-    const std::string type = keyString(f, g, "Type").value_or("Threshold");
+    dir.scale = f.integer(g, "Scale", 1);
+    dir.minSize = f.integer(g, "MinSize", dir.size);
+    dir.maxSize = f.integer(g, "MaxSize", dir.size);
+    dir.threshold = f.integer(g, "Threshold", 2);
+    const std::string type = f.string(g, "Type").value_or("Threshold");
     dir.type = type == "Fixed" ? DirType::fixed : type == "Scalable" ? DirType::scalable : DirType::threshold;
     dirs.push_back(std::move(dir));
   }
@@ -268,21 +314,17 @@ void indexRoot(ThemeRoot& root, const std::vector<ThemeDir>& dirs) {
 
 std::optional<Theme> loadTheme(const std::vector<std::string>& bases, const std::string& name) {
   Theme theme;
-  KeyFile index;
+  std::unique_ptr<ThemeIndex> index;
   for (const std::string& base : bases) {
     const std::string root = joined(base, name);
     if (!isFolder(root)) continue;
     theme.roots.push_back({root, {}, {}, {}});
     if (index) continue;
-    if (const std::optional<std::string> text = readRegularFile(joined(root, "index.theme"), kMaxIndexBytes)) {
-      index.reset(g_key_file_new());
-      g_key_file_set_list_separator(index.get(), ',');
-      if (!g_key_file_load_from_data(index.get(), text->data(), text->size(), G_KEY_FILE_NONE, nullptr)) index.reset();
-    }
+    if (std::optional<std::string> text = readRegularFile(joined(root, "index.theme"), kMaxIndexBytes)) index = ThemeIndex::read(std::move(*text));
   }
   if (!index) return std::nullopt;  // a folder without an index is not a theme
-  theme.parents = keyList(index.get(), "Icon Theme", "Inherits");
-  theme.dirs = themeDirs(index.get());
+  theme.parents = index->list("Icon Theme", "Inherits");
+  theme.dirs = themeDirs(*index);
   for (ThemeRoot& root : theme.roots) indexRoot(root, theme.dirs);
   return theme;
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ using corvane::gio::iconCacheIsWhole;
 using corvane::gio::cacheDirectories;
 using corvane::gio::isIntactPng;
 using corvane::gio::pngHeader;
+using corvane::gio::PlainKeyFile;
 using corvane::gio::redrawnPng;
 
 void put32(std::string& b, size_t at, uint32_t v) {
@@ -189,6 +191,96 @@ TEST(LiteralDeflate, EveryStreamInflatesToExactlyItsBytes) {
     ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(back.data()), &size, reinterpret_cast<const Bytef*>(packed.data()), packed.size()), Z_OK) << in.size();
     EXPECT_EQ(std::string_view(back.data(), size), in) << in.size();
   }
+}
+
+// ---- Theme indexes read without GKeyFile --------------------------------------
+
+// What GKeyFile makes of a text: each group's keys and raw values, or none
+// when it refuses the text.
+std::optional<std::map<std::string, std::map<std::string, std::string>>> keyFileOf(const std::string& text) {
+  GKeyFile* f = g_key_file_new();
+  std::optional<std::map<std::string, std::map<std::string, std::string>>> groups;
+  if (g_key_file_load_from_data(f, text.data(), text.size(), G_KEY_FILE_NONE, nullptr)) {
+    groups.emplace();
+    gchar** names = g_key_file_get_groups(f, nullptr);
+    for (gchar** g = names; *g; ++g) {
+      auto& keys = (*groups)[*g];
+      gchar** list = g_key_file_get_keys(f, *g, nullptr, nullptr);
+      for (gchar** k = list; k && *k; ++k) {
+        gchar* v = g_key_file_get_value(f, *g, *k, nullptr);
+        keys[*k] = v;
+        g_free(v);
+      }
+      g_strfreev(list);
+    }
+    g_strfreev(names);
+  }
+  g_key_file_free(f);
+  return groups;
+}
+
+// A text the plain reader takes must read exactly as GKeyFile reads it:
+// the same groups, every key's value, integers as g_key_file_get_integer
+// gives them.
+void expectReadAsGKeyFileReadsIt(const std::string& text) {
+  const std::optional<PlainKeyFile> plain = PlainKeyFile::parse(text);
+  ASSERT_TRUE(plain);
+  const auto expected = keyFileOf(text);
+  ASSERT_TRUE(expected) << "GKeyFile refuses what the plain reader took";
+  GKeyFile* f = g_key_file_new();
+  g_key_file_load_from_data(f, text.data(), text.size(), G_KEY_FILE_NONE, nullptr);
+  for (const auto& [group, keys] : *expected) {
+    EXPECT_TRUE(plain->hasGroup(group)) << group;
+    for (const auto& [key, value] : keys) {
+      EXPECT_EQ(plain->value(group, key), std::optional<std::string_view>(value)) << group << " / " << key;
+      GError* error = nullptr;
+      const int number = g_key_file_get_integer(f, group.c_str(), key.c_str(), &error);
+      EXPECT_EQ(plain->integer(group, key), error ? std::nullopt : std::optional<int>(number)) << group << " / " << key << " = " << value;
+      if (error) g_error_free(error);
+    }
+  }
+  g_key_file_free(f);
+  for (const char* absent : {"Nowhere", "Icon Theme ", ""}) EXPECT_EQ(plain->hasGroup(absent), expected->count(absent) > 0) << absent;
+}
+
+TEST(PlainKeyFile, ReadsTheInstalledThemesAndPlainTextsAsGKeyFileDoes) {
+  size_t themes = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/usr/share/icons", ec)) {
+    const std::optional<std::string> text = corvane::gio::readRegularFile((entry.path() / "index.theme").string(), 1 << 20);
+    if (!text) continue;
+    SCOPED_TRACE(entry.path().string());
+    expectReadAsGKeyFileReadsIt(*text);
+    ++themes;
+  }
+  EXPECT_GE(themes, 2u) << "Adwaita and hicolor are installed";
+
+  for (const std::string& text : {
+           std::string("[Icon Theme]\nName=A\nDirectories=16x16/apps,scalable/apps\n\n[16x16/apps]\nSize=16\nType=Fixed\n"),
+           std::string("# a comment\n\n  [Icon Theme]  \t\n\t Name \t=  \t spaced out \t\nInherits=b,,c ,\n"),
+           std::string("[Icon Theme]\r\nSize=32\r\nType=Scalable\r\n"),
+           std::string("[A]\nSize=1\n[B]\nSize=2\n[A]\nSize=3\nMinSize=4\n"),  // the group given twice is one
+           std::string("[A]\nSize=1\nSize=2\n"),                                 // the last of a key given twice
+           std::string("[A]\nSize=\nScale= +3\nMinSize=-7 \nMaxSize=12 junk\nThreshold=0x10\nOther=12junk\n"),
+           std::string("[A]\nSize=99999999999\nScale=2147483647\nMinSize=-2147483648\nKey With Spaces=x=y\n"),
+           std::string("[Icon Theme]\nName=no line end at the end"),
+       }) {
+    SCOPED_TRACE(text);
+    expectReadAsGKeyFileReadsIt(text);
+  }
+}
+
+// Where GKeyFile unescapes, validates, picks by locale or refuses, the
+// plain reader takes no part.
+TEST(PlainKeyFile, LeavesEveryTextWithMoreToItToGKeyFile) {
+  for (const std::string& text : {
+           std::string("[A]\nName=a\\sb\n"), std::string("[A]\nName=caf\xc3\xa9\n"), std::string("[A]\nName[de]=b\n"),
+           std::string("[A]\nEncoding=UTF-8\n"), std::string("Name=before any group\n[A]\n"), std::string("[A]\nName=a\rb\n"),
+           std::string("[A]\nName=a\x01\n"), std::string("[A]\nnot a key value pair\n"), std::string("[A]\n=no key\n"),
+           std::string("[A] trailing\nName=b\n"), std::string("[A[B]]\nName=b\n"), std::string("[A[B]\nName=b\n"), std::string("[]\nName=b\n"),
+           std::string("[A\nName=b\n"), std::string("[A]\nName\v=b\n"), std::string("[A]\n;Name\n"),
+       })
+    EXPECT_FALSE(PlainKeyFile::parse(text)) << text;
 }
 
 TEST(Png, TheHeaderComesFromIhdrAndAnIntactFrameEndsAtIend) {

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <string>
 
+#include "lister/gio/early_icons.h"
 #include "lister/gio/gobject_ptr.h"
 #include "lister/gio/icon_gio.h"
 #include "lister/gio/icon_theme.h"
@@ -25,10 +26,16 @@ struct AppObject {
   GObjectPtr<GAppInfo> info;
 };
 
-void release(FileObject* file) noexcept { delete file; }
+// Whatever ends the run, the early drawing ends with the file it was for.
+void release(FileObject* file) noexcept {
+  gio::stopEarlyIcons();
+  delete file;
+}
 void release(AppObject* app) noexcept { delete app; }
 
 namespace {
+
+constexpr int kIconSize = 32;
 
 // GLib and its loaders report their own troubles through the log; corvane's
 // standard error carries only its own messages.
@@ -55,9 +62,12 @@ std::optional<std::string> taken(gchar* owned) {
 }  // namespace
 
 void beginRun() noexcept {
-  // One heap for every thread: the drawing threads allocate little, and a
-  // heap of their own would keep its pages beside the main one.
-  mallopt(M_ARENA_MAX, 1);
+  // Three heaps: the main thread's, one for GLib's worker thread (GIO starts
+  // it first), one for the early drawing beside GIO's listing and for the
+  // drawing threads after it. Sharing one, the drawing and the listing each
+  // wait on the other's allocations; more would each keep pages of their
+  // own.
+  mallopt(M_ARENA_MAX, 3);
   std::setlocale(LC_ALL, "");
   g_log_set_writer_func(discardLog, nullptr, nullptr);
 }
@@ -77,6 +87,8 @@ File fileForPath(std::string_view path) {
     }
   }
   if (file->contentType.empty()) file->contentType = taken(g_content_type_guess(p.c_str(), nullptr, 0, nullptr)).value_or("");
+  // The type known, its applications' icons are drawn while GIO finds them.
+  gio::startEarlyIcons(file->contentType, kIconSize);
   return File(file);
 }
 
@@ -129,6 +141,7 @@ std::string appPath(const AppObject& app) {
 // busy or virtual machine): the themes are read before the others start,
 // and only when some icon is looked up in them.
 void beginIcons(const std::vector<const AppObject*>& apps) noexcept {
+  gio::stopEarlyIcons();
   for (const AppObject* app : apps) {
     if (GIcon* icon = g_app_info_get_icon(app->info.get()); icon && G_IS_THEMED_ICON(icon)) {
       gio::readThemes();
@@ -137,12 +150,16 @@ void beginIcons(const std::vector<const AppObject*>& apps) noexcept {
   }
 }
 
-void endIcons() noexcept { gio::releaseImageBuffers(); }
+void endIcons() noexcept {
+  gio::releaseImageBuffers();
+  gio::releaseEarlyIcons();
+}
 
 std::optional<std::string> appIconPng(const AppObject& app) {
   GIcon* icon = g_app_info_get_icon(app.info.get());  // borrowed
   if (!icon) return std::nullopt;
-  return gio::iconPng(icon, 32);
+  if (std::optional<std::optional<std::string>> drawn = gio::earlyIcon(icon)) return std::move(*drawn);
+  return gio::iconPng(icon, kIconSize);
 }
 
 }  // namespace corvane::platform

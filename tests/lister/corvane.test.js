@@ -341,6 +341,25 @@ describe('icon themes', () => {
   });
 });
 
+// While GIO lists the applications, their icons are drawn from what their
+// desktop files' Icon lines guess; a guess is only ever a head start.
+test('an icon drawn ahead from a guess is never another application\'s', () => {
+  const db = database();
+  db.hicolor();
+  const mime = { MimeType: 'text/plain;' };
+  // A German user sees Icon[de]: the guess from the plain Icon line is wrong for them.
+  const localized = db.app('data-a', 'localized', { Name: 'Localized', Icon: 'red-icon', 'Icon[de]': 'blue-icon', ...mime });
+  const one = db.app('data-a', 'one', { Name: 'One', Icon: 'red-icon', ...mime });
+  const two = db.app('data-a', 'two', { Name: 'Two', Icon: 'red-icon.png', ...mime });
+  db.icon('data-a/icons/hicolor/32x32/apps/red-icon.png', solidPng(32, RED));
+  db.icon('data-a/icons/hicolor/32x32/apps/blue-icon.png', solidPng(32, BLUE));
+  db.mimeapps('[Default Applications]\ntext/plain=one.desktop\n');
+  db.index();
+  const expected = (colour) => doc([row('one', 'One', one, RED), row('localized', 'Localized', localized, colour), row('two', 'Two', two, RED)], 'one');
+  assert.equal(listed(db, ['notes.txt']).text, expected(RED));
+  assert.equal(listed(db, ['notes.txt'], { LANGUAGE: 'de' }).text, expected(BLUE));
+});
+
 describe('icon-theme.cache', () => {
   const db = database();
   db.hicolor();

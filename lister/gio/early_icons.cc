@@ -77,32 +77,29 @@ std::vector<std::string> applicationFolders() {
 
 // The Icon values of the desktop files the folders' caches list for the
 // type (and for plain text, which GIO offers for every text type), each
-// desktop id once, from the first folder that has its file.
+// desktop id once, read in the folder whose cache lists it first. (GIO takes
+// an id from the first folder that has its file; where an earlier folder
+// without it in its cache has one too, the guess is wrong, and costs only
+// its drawing.)
 std::vector<std::string> guessedIconValues(const std::string& contentType, const std::atomic<bool>& stop) {
   std::vector<std::string> types{contentType};
   if (contentType.starts_with("text/") && contentType != "text/plain") types.emplace_back("text/plain");
-  const std::vector<std::string> folders = applicationFolders();
-  std::vector<std::string> ids;
+  std::vector<std::string> files;
   std::unordered_set<std::string> seen;
-  for (const std::string& folder : folders) {
+  for (const std::string& folder : applicationFolders()) {
     const std::optional<std::string> cache = readRegularFile(folder + "/mimeinfo.cache", kMaxCacheBytes);
     if (!cache) continue;
     for (const std::string& type : types)
       for (std::string& id : cachedDesktopIds(*cache, type))
-        if (seen.insert(id).second) ids.push_back(std::move(id));
+        // A desktop id names a file directly in its folder; the rarer ones
+        // in subfolders go unguessed.
+        if (id.find('/') == std::string::npos && seen.insert(id).second) files.push_back(folder + "/" + id);
   }
   std::vector<std::string> values;
-  for (const std::string& id : ids) {
+  for (const std::string& file : files) {
     if (stop.load(std::memory_order_relaxed) || values.size() >= kMaxGuesses) break;
-    // A desktop id names a file directly under a folder; the rarer ones in
-    // subfolders go unguessed.
-    if (id.find('/') != std::string::npos) continue;
-    for (const std::string& folder : folders) {
-      if (std::optional<std::string> text = readRegularFile(folder + "/" + id, kMaxDesktopFileBytes)) {
-        if (std::optional<std::string> value = desktopIconValue(*text); value && !value->empty()) values.push_back(std::move(*value));
-        break;
-      }
-    }
+    if (const std::optional<std::string> text = readRegularFile(file, kMaxDesktopFileBytes))
+      if (std::optional<std::string> value = desktopIconValue(*text); value && !value->empty()) values.push_back(std::move(*value));
   }
   return values;
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -56,19 +57,32 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
   std::optional<std::string> content;
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes) {
-    content.emplace();
-    content->reserve(static_cast<size_t>(st.st_size));
-    // Bounded by what is read too: the file may have grown since fstat.
-    char buffer[16384];
+    const auto size = static_cast<size_t>(st.st_size);
+    // Read in place, one byte more than fstat gave: a regular file reads
+    // short only at its end, so one read takes a whole file, and one that
+    // has grown since shows it. Bounded by what is read too.
+    content.emplace(size + 1, '\0');
+    size_t got = 0;
     for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (got == content->size()) {
+        if (content->size() > maxBytes) {
+          content.reset();
+          break;
+        }
+        content->resize(std::min(2 * content->size(), maxBytes + 1));
+      }
+      const size_t asked = content->size() - got;
+      const ssize_t n = ::read(fd, content->data() + got, asked);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 || content->size() + static_cast<size_t>(n) > maxBytes) {
+      if (n < 0) {
         content.reset();
         break;
       }
-      if (n == 0) break;
-      content->append(buffer, static_cast<size_t>(n));
+      got += static_cast<size_t>(n);
+      if (n == 0 || (got == size && static_cast<size_t>(n) < asked)) {
+        content->resize(got);
+        break;
+      }
     }
   }
   ::close(fd);

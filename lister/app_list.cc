@@ -73,6 +73,11 @@ void sortApps(std::vector<AppInfo>& apps, const std::optional<std::string>& defa
 }
 
 Result listApps(std::string_view path) {
+  std::vector<platform::App> named;
+  return listApps(path, named);
+}
+
+Result listApps(std::string_view path, std::vector<platform::App>& named) {
   namespace pf = platform;
   Result result;
   const pf::File file = pf::fileForPath(path);
@@ -82,7 +87,8 @@ Result listApps(std::string_view path) {
   }
 
   std::unordered_set<std::string> listed;
-  const std::vector<pf::App> apps = pf::appsForFile(*file);
+  std::vector<pf::App>& apps = named;
+  apps = pf::appsForFile(*file);
   std::vector<const pf::AppObject*> kept;
   for (const pf::App& app : apps) {
     std::optional<std::string> id = pf::appIdentifier(*app);

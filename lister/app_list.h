@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lister/platform.h"
+
 namespace corvane {
 
 // One application of the document. Strings are well-formed UTF-8.
@@ -31,7 +33,11 @@ void sortApps(std::vector<AppInfo>& apps, const std::optional<std::string>& defa
 
 // Asks the platform about the file at path and builds the document: skips
 // applications without an identifier, keeps the first location of each
-// identifier, draws icons only for the applications that are kept.
+// identifier, draws icons only for the applications that are kept. The
+// platform's objects for the applications go to named, for the caller to
+// release when it likes (after the document is out: releasing them is work
+// its reader need not wait for).
+Result listApps(std::string_view path, std::vector<platform::App>& named);
 Result listApps(std::string_view path);
 
 }  // namespace corvane

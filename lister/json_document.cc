@@ -12,7 +12,7 @@ void appendJsonString(std::string& out, std::string_view text) {
     // A run that needs no escape goes in at once: an icon's base64 text is
     // almost all such runs.
     // The solidus is escaped too, as it always was.
-    const size_t plain = unicode::plainAsciiRun<'"', '\\', '/'>(text.substr(i));
+    const size_t plain = unicode::longPlainAsciiRun<'"', '\\', '/'>(text.substr(i));
     out.append(text.substr(i, plain));
     i += plain;
     if (i == text.size()) break;

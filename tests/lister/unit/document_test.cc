@@ -47,6 +47,21 @@ TEST(JsonString, ControlCharactersAreEscapedAndNothingElse) {
   EXPECT_EQ(jsonQuoted("Caf\xC3\xA9 \xE2\x98\x95 \xF0\x9F\x98\x80"), "\"Caf\xC3\xA9 \xE2\x98\x95 \xF0\x9F\x98\x80\"");
 }
 
+// Long plain runs (an icon's text) are scanned sixteen bytes at a time:
+// a byte that ends a run is found at every place in and across the blocks.
+TEST(JsonString, EveryByteThatEndsARunIsFoundWhereverItStands) {
+  const std::string plain(80, 'A');
+  const std::pair<std::string, std::string> enders[] = {
+      {"/", "\\/"}, {"\"", "\\\""}, {"\\", "\\\\"}, {"\n", "\\n"}, {std::string(1, '\0'), "\\u0000"}, {"\x1f", "\\u001f"},
+      {"\xC3\xA9", "\xC3\xA9"}, {"\xFF", "\xEF\xBF\xBD"}};
+  for (const auto& [ender, escaped] : enders) {
+    for (size_t at = 0; at <= 64; ++at) {
+      const std::string text = plain.substr(0, at) + ender + plain.substr(at);
+      EXPECT_EQ(jsonQuoted(text), "\"" + plain.substr(0, at) + escaped + plain.substr(at) + "\"") << at << " " << escaped;
+    }
+  }
+}
+
 TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
   const std::string R = "\xEF\xBF\xBD";
   EXPECT_EQ(jsonQuoted("a\xFF" "b"), "\"a" + R + "b\"");

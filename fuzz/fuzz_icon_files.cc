@@ -3,14 +3,17 @@
 // a cache judged whole answers only folders it lists, a redrawn icon is
 // always a whole PNG of the canvas size, and a drawing rendered without
 // gdk-pixbuf is always the whole canvas with transparent pixels as zeros;
-// the writer's own deflate streams inflate back to exactly their bytes.
+// the writer's own deflate streams inflate back to exactly their bytes; a
+// key file read as plain reads exactly as GLib's key files read it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <glib.h>
 #include <zlib.h>
 
 #include "lister/gio/icon_files.h"
@@ -68,6 +71,30 @@ void checkDeflate(std::string_view bytes) {
     abort();
 }
 
+void checkKeyFile(std::string_view text) {
+  const std::optional<PlainKeyFile> plain = PlainKeyFile::parse(text);
+  if (!plain) return;
+  GKeyFile* f = g_key_file_new();
+  if (!g_key_file_load_from_data(f, text.data(), text.size(), G_KEY_FILE_NONE, nullptr)) abort();
+  gchar** groups = g_key_file_get_groups(f, nullptr);
+  for (gchar** g = groups; *g; ++g) {
+    if (!plain->hasGroup(*g)) abort();
+    gchar** keys = g_key_file_get_keys(f, *g, nullptr, nullptr);
+    for (gchar** k = keys; k && *k; ++k) {
+      gchar* value = g_key_file_get_value(f, *g, *k, nullptr);
+      if (!value || plain->value(*g, *k) != std::optional<std::string_view>(value)) abort();
+      g_free(value);
+      GError* error = nullptr;
+      const int number = g_key_file_get_integer(f, *g, *k, &error);
+      if (plain->integer(*g, *k) != (error ? std::nullopt : std::optional<int>(number))) abort();
+      if (error) g_error_free(error);
+    }
+    g_strfreev(keys);
+  }
+  g_strfreev(groups);
+  g_key_file_free(f);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -76,5 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checkPng(bytes);
   checkSvg(bytes);
   checkDeflate(bytes);
+  checkKeyFile(bytes);
   return 0;
 }

@@ -245,11 +245,11 @@ std::optional<PlainKeyFile> PlainKeyFile::parse(std::string_view text) {
     if (line.empty() || line.front() == '#') continue;
     if (line.front() == '[') {
       // "[name]" and at most spaces and tabs after it; a name without
-      // brackets.
+      // brackets or a tab (a control character to GLib).
       const size_t close = line.find(']');
       if (close == std::string_view::npos || line.find_first_not_of(" \t", close + 1) != std::string_view::npos) return std::nullopt;
       const std::string_view name = line.substr(1, close - 1);
-      if (name.empty() || name.find('[') != std::string_view::npos) return std::nullopt;
+      if (name.empty() || name.find_first_of("[\t") != std::string_view::npos) return std::nullopt;
       group = &file.groups_[name];
       continue;
     }

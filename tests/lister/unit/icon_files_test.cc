@@ -277,7 +277,7 @@ TEST(PlainKeyFile, LeavesEveryTextWithMoreToItToGKeyFile) {
            std::string("[A]\nName=a\\sb\n"), std::string("[A]\nName=caf\xc3\xa9\n"), std::string("[A]\nName[de]=b\n"),
            std::string("[A]\nEncoding=UTF-8\n"), std::string("Name=before any group\n[A]\n"), std::string("[A]\nName=a\rb\n"),
            std::string("[A]\nName=a\x01\n"), std::string("[A]\nnot a key value pair\n"), std::string("[A]\n=no key\n"),
-           std::string("[A] trailing\nName=b\n"), std::string("[A[B]]\nName=b\n"), std::string("[A[B]\nName=b\n"), std::string("[]\nName=b\n"),
+           std::string("[A] trailing\nName=b\n"), std::string("[A[B]]\nName=b\n"), std::string("[A[B]\nName=b\n"), std::string("[\tA]\nName=b\n"), std::string("[]\nName=b\n"),
            std::string("[A\nName=b\n"), std::string("[A]\nName\v=b\n"), std::string("[A]\n;Name\n"),
        })
     EXPECT_FALSE(PlainKeyFile::parse(text)) << text;

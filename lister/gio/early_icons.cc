@@ -16,7 +16,8 @@ namespace corvane::gio {
 namespace {
 
 // Bounds on the guessing: real caches list tens of applications for a type
-// in files of tens of kilobytes, and desktop files are a few kilobytes.
+// in files of tens of kilobytes, and desktop files are a few kilobytes. At
+// most kMaxGuesses desktop files are opened, whatever the caches list.
 constexpr size_t kMaxCacheBytes = 4 << 20;
 constexpr size_t kMaxDesktopFileBytes = 256 << 10;
 constexpr size_t kMaxGuesses = 512;
@@ -90,14 +91,14 @@ std::vector<std::string> guessedIconValues(const std::string& contentType, const
     const std::optional<std::string> cache = readRegularFile(folder + "/mimeinfo.cache", kMaxCacheBytes);
     if (!cache) continue;
     for (const std::string& type : types)
-      for (std::string& id : cachedDesktopIds(*cache, type))
+      for (std::string& id : cachedDesktopIds(*cache, type, kMaxGuesses - files.size()))
         // A desktop id names a file directly in its folder; the rarer ones
         // in subfolders go unguessed.
         if (id.find('/') == std::string::npos && seen.insert(id).second) files.push_back(folder + "/" + id);
   }
   std::vector<std::string> values;
   for (const std::string& file : files) {
-    if (stop.load(std::memory_order_relaxed) || values.size() >= kMaxGuesses) break;
+    if (stop.load(std::memory_order_relaxed)) break;
     if (const std::optional<std::string> text = readRegularFile(file, kMaxDesktopFileBytes))
       if (std::optional<std::string> value = desktopIconValue(*text); value && !value->empty()) values.push_back(std::move(*value));
   }
@@ -139,7 +140,7 @@ EarlyIcons& early() {
 
 }  // namespace
 
-std::vector<std::string> cachedDesktopIds(std::string_view cache, std::string_view contentType) {
+std::vector<std::string> cachedDesktopIds(std::string_view cache, std::string_view contentType, size_t most) {
   std::vector<std::string> ids;
   bool inGroup = false;
   for (size_t at = 0; at < cache.size();) {
@@ -150,7 +151,7 @@ std::vector<std::string> cachedDesktopIds(std::string_view cache, std::string_vi
     }
     if (!inGroup || !line.starts_with(contentType) || line.size() == contentType.size() || line[contentType.size()] != '=') continue;
     std::string_view list = line.substr(contentType.size() + 1);
-    while (!list.empty()) {
+    while (!list.empty() && ids.size() < most) {
       const size_t end = std::min(list.find(';'), list.size());
       if (end > 0) ids.emplace_back(list.substr(0, end));
       list.remove_prefix(std::min(end + 1, list.size()));

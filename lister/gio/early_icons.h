@@ -34,8 +34,9 @@ void releaseEarlyIcons() noexcept;
 
 // ---- The guesses, as plain text (tested on their own) --------------------------
 
-// The desktop ids a mimeinfo.cache lists for the type, in its order.
-std::vector<std::string> cachedDesktopIds(std::string_view cache, std::string_view contentType);
+// The first desktop ids, at most most of them, that a mimeinfo.cache lists
+// for the type, in its order.
+std::vector<std::string> cachedDesktopIds(std::string_view cache, std::string_view contentType, size_t most);
 
 // The plain Icon value of a desktop file's [Desktop Entry] group, the last
 // one as a key file reads it; none when there is none or it holds escapes.

@@ -184,6 +184,14 @@ std::optional<std::string> desktopIconValue(std::string_view desktopFile) {
 void startEarlyIcons(const std::string& contentType, int size) noexcept {
   EarlyIcons& e = early();
   if (!e.stopped || contentType.empty()) return;
+  // GIO's defaults made on two threads at once deadlock (GLib 2.74): the
+  // settings backend is made holding GIO's module lock and asks for the
+  // default file system, whose one-time set-up waits for that lock. Both are
+  // made here, before the thread starts, so that it only ever finds them
+  // made: the theme's name, read through GSettings, and the default file
+  // system, which the listing would make anyway.
+  chooseTheme();
+  g_vfs_get_default();
   e.stop = false;
   e.finished = false;
   try {

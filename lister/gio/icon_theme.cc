@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -416,10 +417,18 @@ std::string lookupInTheme(const Theme& theme, const std::string& name, int size)
   return {};
 }
 
+// The theme's name, settled once: on the thread that first asks.
+const std::string& chosenTheme() {
+  static std::once_flag once;
+  static std::string name;
+  std::call_once(once, [] { name = chosenThemeName(); });
+  return name;
+}
+
 IconSearch buildSearch() {
   IconSearch s;
   const std::vector<std::string> bases = iconBases();
-  s.chain = themeChain(bases, chosenThemeName());
+  s.chain = themeChain(bases, chosenTheme());
   std::vector<std::string> folders = bases;
   folders.push_back(joined(g_get_user_data_dir(), "pixmaps"));
   for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) folders.push_back(joined(*d, "pixmaps"));
@@ -456,6 +465,14 @@ const IconSearch& iconSearch() {
 }
 
 }  // namespace
+
+void chooseTheme() noexcept {
+  try {
+    chosenTheme();
+  } catch (const std::exception&) {
+    // Out of memory: the first lookup tries again.
+  }
+}
 
 void readThemes() noexcept {
   try {

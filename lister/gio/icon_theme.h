@@ -14,6 +14,10 @@ namespace corvane::gio {
 // Adwaita when installed, else hicolor.
 std::string chosenThemeName();
 
+// Settles now, on the calling thread, which theme the lookups search (as
+// chosenThemeName answers); the first read of the themes does otherwise.
+void chooseTheme() noexcept;
+
 // Reads the themes now if no lookup has yet; a lookup reads them otherwise.
 void readThemes() noexcept;
 

@@ -87,10 +87,9 @@ Result listApps(std::string_view path, std::vector<platform::App>& named) {
   }
 
   std::unordered_set<std::string> listed;
-  std::vector<pf::App>& apps = named;
-  apps = pf::appsForFile(*file);
+  named = pf::appsForFile(*file);
   std::vector<const pf::AppObject*> kept;
-  for (const pf::App& app : apps) {
+  for (const pf::App& app : named) {
     std::optional<std::string> id = pf::appIdentifier(*app);
     if (!id) continue;
     // Dedupe on the identifier as the document shows it, so two raw values

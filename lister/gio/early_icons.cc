@@ -22,19 +22,6 @@ constexpr size_t kMaxCacheBytes = 4 << 20;
 constexpr size_t kMaxDesktopFileBytes = 256 << 10;
 constexpr size_t kMaxGuesses = 512;
 
-std::string_view lineAt(std::string_view text, size_t& at) {
-  const size_t end = std::min(text.find('\n', at), text.size());
-  std::string_view line = text.substr(at, end - at);
-  at = end + 1;
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
-}
-
-std::string_view withoutLeadingBlanks(std::string_view s) {
-  const size_t first = s.find_first_not_of(" \t");
-  return first == std::string_view::npos ? std::string_view() : s.substr(first);
-}
-
 // What an icon is drawn from, as one string: equal for equal icons.
 std::optional<std::string> keyOf(GIcon* icon) {
   if (G_IS_THEMED_ICON(icon)) {
@@ -68,6 +55,28 @@ GObjectPtr<GIcon> iconOfValue(std::string value) {
     if (extension == ".png" || extension == ".xpm" || extension == ".svg") value.resize(dot);
   }
   return GObjectPtr<GIcon>::adopt(g_themed_icon_new(value.c_str()));
+}
+
+// The first desktop ids, at most most of them, that a mimeinfo.cache lists
+// for the type.
+std::vector<std::string> cachedDesktopIds(std::string_view cache, const std::string& contentType, size_t most) {
+  std::vector<std::string> ids;
+  const std::string line = iniValue(cache, "MIME Cache", contentType).value_or("");
+  std::string_view list = line;
+  while (!list.empty() && ids.size() < most) {
+    const size_t end = std::min(list.find(';'), list.size());
+    if (end > 0) ids.emplace_back(list.substr(0, end));
+    list.remove_prefix(std::min(end + 1, list.size()));
+  }
+  return ids;
+}
+
+// A desktop file's plain Icon value; none where it holds an escape, which
+// GIO would read otherwise.
+std::optional<std::string> desktopIconValue(std::string_view desktopFile) {
+  std::optional<std::string> value = iniValue(desktopFile, "Desktop Entry", "Icon");
+  if (value && value->find('\\') != std::string::npos) return std::nullopt;
+  return value;
 }
 
 std::vector<std::string> applicationFolders() {
@@ -139,47 +148,6 @@ EarlyIcons& early() {
 }
 
 }  // namespace
-
-std::vector<std::string> cachedDesktopIds(std::string_view cache, std::string_view contentType, size_t most) {
-  std::vector<std::string> ids;
-  bool inGroup = false;
-  for (size_t at = 0; at < cache.size();) {
-    const std::string_view line = lineAt(cache, at);
-    if (line.starts_with('[')) {
-      inGroup = line == "[MIME Cache]";
-      continue;
-    }
-    if (!inGroup || !line.starts_with(contentType) || line.size() == contentType.size() || line[contentType.size()] != '=') continue;
-    std::string_view list = line.substr(contentType.size() + 1);
-    while (!list.empty() && ids.size() < most) {
-      const size_t end = std::min(list.find(';'), list.size());
-      if (end > 0) ids.emplace_back(list.substr(0, end));
-      list.remove_prefix(std::min(end + 1, list.size()));
-    }
-  }
-  return ids;
-}
-
-std::optional<std::string> desktopIconValue(std::string_view desktopFile) {
-  std::optional<std::string> value;
-  bool inEntry = false;
-  for (size_t at = 0; at < desktopFile.size();) {
-    const std::string_view line = withoutLeadingBlanks(lineAt(desktopFile, at));
-    if (line.starts_with('[')) {
-      inEntry = line.substr(0, line.find(']') + 1) == "[Desktop Entry]";
-      continue;
-    }
-    if (!inEntry || !line.starts_with("Icon")) continue;
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    std::string_view key = line.substr(0, equals);
-    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
-    if (key != "Icon") continue;
-    const std::string_view v = withoutLeadingBlanks(line.substr(equals + 1));
-    value = v.find('\\') == std::string_view::npos ? std::optional<std::string>(v) : std::nullopt;
-  }
-  return value;
-}
 
 void startEarlyIcons(const std::string& contentType, int size) noexcept {
   EarlyIcons& e = early();

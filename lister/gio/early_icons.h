@@ -11,8 +11,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace corvane::gio {
 
@@ -31,15 +29,5 @@ std::optional<std::optional<std::string>> earlyIcon(GIcon* icon);
 
 // Lets what was drawn early go.
 void releaseEarlyIcons() noexcept;
-
-// ---- The guesses, as plain text (tested on their own) --------------------------
-
-// The first desktop ids, at most most of them, that a mimeinfo.cache lists
-// for the type, in its order.
-std::vector<std::string> cachedDesktopIds(std::string_view cache, std::string_view contentType, size_t most);
-
-// The plain Icon value of a desktop file's [Desktop Entry] group, the last
-// one as a key file reads it; none when there is none or it holds escapes.
-std::optional<std::string> desktopIconValue(std::string_view desktopFile);
 
 }  // namespace corvane::gio

@@ -89,6 +89,30 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
   return content;
 }
 
+std::string_view trimmed(std::string_view s) {
+  const size_t first = s.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::optional<std::string> iniValue(std::string_view text, std::string_view group, std::string_view key) {
+  std::optional<std::string> value;
+  bool inGroup = false;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = trimmed(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    if (line[0] == '[') {
+      inGroup = line.size() == group.size() + 2 && line.back() == ']' && line.substr(1, group.size()) == group;
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (inGroup && eq != std::string_view::npos && trimmed(line.substr(0, eq)) == key) value = trimmed(line.substr(eq + 1));
+  }
+  return value;
+}
+
 std::vector<std::string_view> cacheDirectories(std::string_view cache) {
   std::vector<std::string_view> dirs;
   if (!knownVersion(cache)) return dirs;

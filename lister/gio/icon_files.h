@@ -21,6 +21,17 @@ namespace corvane::gio {
 // read at all.
 std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes);
 
+// ---- Settings texts, line by line -----------------------------------------------
+
+// The text without the spaces, tabs and carriage returns around it.
+std::string_view trimmed(std::string_view s);
+
+// The value of key in [group] of a settings text (an ini file, a desktop
+// file, a mimeinfo.cache), trimmed, the last where it is given twice. Read
+// line by line, so a line GLib's key files would reject (KDE writes some)
+// costs only that line.
+std::optional<std::string> iniValue(std::string_view text, std::string_view group, std::string_view key);
+
 // ---- icon-theme.cache (version 1.0, big-endian) -----------------------------
 
 // Which files of one icon a cached folder holds.

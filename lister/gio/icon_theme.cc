@@ -82,12 +82,6 @@ std::string joined(std::string_view a, std::string_view b) {
   return path;
 }
 
-std::string_view trimmed(std::string_view s) {
-  const size_t first = s.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
 // A theme's index: read as a plain key file where it is one (every index the
 // themes ship), else by GLib's key file, whose rules it then follows.
 class ThemeIndex {
@@ -176,27 +170,6 @@ bool isThemeName(std::string_view name) {
 }
 
 // ---- Which theme ----------------------------------------------------------------
-
-// The value of key in [group] of a settings text, the last where it is given
-// twice. Read line by line, so a line GLib's key files would reject (KDE
-// writes some) costs only that line.
-std::optional<std::string> iniValue(std::string_view text, std::string_view group, std::string_view key) {
-  std::optional<std::string> value;
-  bool inGroup = false;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    const std::string_view line = trimmed(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
-    if (line[0] == '[') {
-      inGroup = line.size() == group.size() + 2 && line.back() == ']' && line.substr(1, group.size()) == group;
-      continue;
-    }
-    const size_t eq = line.find('=');
-    if (inGroup && eq != std::string_view::npos && trimmed(line.substr(0, eq)) == key) value = trimmed(line.substr(eq + 1));
-  }
-  return value;
-}
 
 std::optional<std::string> gsettingsTheme() {
   // Looked up first: a GSettings object of a schema that is not installed

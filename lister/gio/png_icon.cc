@@ -740,7 +740,11 @@ std::optional<std::string> rgbaPng(const std::vector<unsigned char>& rgba, uint3
 
   const std::string packed = literalZlib(raw.data(), raw.size());
 
-  std::string png("\x89PNG\r\n\x1a\n", 8);
+  // Sized exactly: the icon is kept to the end of the run, and growing it
+  // by doubling would keep twice its bytes.
+  std::string png;
+  png.reserve(8 + (12 + 13) + (12 + packed.size()) + 12);
+  png.assign("\x89PNG\r\n\x1a\n", 8);
   const auto put32 = [&](uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<char>(v >> shift));
   };

@@ -4,7 +4,7 @@
 // 32 x 32 PNG and written as the colour of its centre), the standard error
 // and the exit status.
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
+const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { test, describe, after } = require('node:test');
@@ -339,6 +339,53 @@ describe('icon themes', () => {
       fs.renameSync(db.at('data-a', 'icons', 'Adwaita-gone'), db.at('data-a', 'icons', 'Adwaita'));
     }
   });
+});
+
+// GIO watches every applications and configuration folder for the rest of
+// the process; corvane removes the watches once the database is read, so
+// that exit does not wait on the kernel freeing them. Seen from outside
+// while corvane is held on a full pipe: its inotify descriptor is left
+// with no watch. Sixteen data folders give watch numbers past 9, which
+// the kernel prints in hexadecimal.
+test('no folder is still watched while the document is written', async () => {
+  const dataDirs = Array.from({ length: 16 }, (_, i) => `data-${i}`);
+  const db = database({ dataDirs });
+  const long = 'N'.repeat(4000);
+  for (const d of dataDirs)
+    for (let i = 0; i < 20; i++) db.app(d, `${d}-app${i}`, { Name: `${d} ${i} ${long}`, MimeType: 'text/plain;' });
+  db.index();
+  const child = spawn(corvanePath, ['notes.txt'], { env: db.env(), cwd: db.dir, stdio: ['ignore', 'pipe', 'pipe'] });
+  const chunks = [];
+  let stderr = '';
+  child.stderr.on('data', (d) => { stderr += d; });
+  const watches = await new Promise((resolve, reject) => {
+    child.on('error', reject);
+    child.stdout.once('data', (first) => {
+      // The rest of the document cannot fit the pipe: corvane waits in write.
+      child.stdout.pause();
+      chunks.push(first);
+      const fdDir = `/proc/${child.pid}/fd`;
+      const found = [];
+      let inotify = 0;
+      for (const fd of fs.readdirSync(fdDir)) {
+        let target = '';
+        try { target = fs.readlinkSync(path.join(fdDir, fd)); } catch { continue; }
+        if (target !== 'anon_inode:inotify') continue;
+        ++inotify;
+        const info = fs.readFileSync(`/proc/${child.pid}/fdinfo/${fd}`, 'utf8');
+        found.push(...info.split('\n').filter((l) => l.startsWith('inotify wd:')));
+      }
+      resolve({ inotify, found });
+    });
+  });
+  child.stdout.on('data', (d) => chunks.push(d));
+  child.stdout.resume();
+  const status = await new Promise((resolve) => child.on('close', resolve));
+  assert.equal(stderr, '');
+  assert.equal(status, 0);
+  assert.ok(watches.inotify > 0, 'GIO made its inotify instance');
+  assert.deepEqual(watches.found, []);
+  assert.equal(JSON.parse(Buffer.concat(chunks).toString()).apps.length, dataDirs.length * 20);
 });
 
 // While GIO lists the applications, their icons are drawn from what their

@@ -57,20 +57,6 @@ GObjectPtr<GIcon> iconOfValue(std::string value) {
   return GObjectPtr<GIcon>::adopt(g_themed_icon_new(value.c_str()));
 }
 
-// The first desktop ids, at most most of them, that a mimeinfo.cache lists
-// for the type.
-std::vector<std::string> cachedDesktopIds(std::string_view cache, const std::string& contentType, size_t most) {
-  std::vector<std::string> ids;
-  const std::string line = iniValue(cache, "MIME Cache", contentType).value_or("");
-  std::string_view list = line;
-  while (!list.empty() && ids.size() < most) {
-    const size_t end = std::min(list.find(';'), list.size());
-    if (end > 0) ids.emplace_back(list.substr(0, end));
-    list.remove_prefix(std::min(end + 1, list.size()));
-  }
-  return ids;
-}
-
 // A desktop file's plain Icon value; none where it holds an escape, which
 // GIO would read otherwise.
 std::optional<std::string> desktopIconValue(std::string_view desktopFile) {
@@ -100,7 +86,7 @@ std::vector<std::string> guessedIconValues(const std::string& contentType, const
     const std::optional<std::string> cache = readRegularFile(folder + "/mimeinfo.cache", kMaxCacheBytes);
     if (!cache) continue;
     for (const std::string& type : types)
-      for (std::string& id : cachedDesktopIds(*cache, type, kMaxGuesses - files.size()))
+      for (std::string& id : listItems(iniValue(*cache, "MIME Cache", type).value_or(""), ';', kMaxGuesses - files.size()))
         // A desktop id names a file directly in its folder; the rarer ones
         // in subfolders go unguessed.
         if (id.find('/') == std::string::npos && seen.insert(id).second) files.push_back(folder + "/" + id);

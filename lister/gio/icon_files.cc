@@ -95,6 +95,16 @@ std::string_view trimmed(std::string_view s) {
   return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
 }
 
+std::vector<std::string> listItems(std::string_view list, char separator, size_t most) {
+  std::vector<std::string> items;
+  while (!list.empty() && items.size() < most) {
+    const size_t end = std::min(list.find(separator), list.size());
+    if (const std::string_view item = trimmed(list.substr(0, end)); !item.empty()) items.emplace_back(item);
+    list.remove_prefix(std::min(end + 1, list.size()));
+  }
+  return items;
+}
+
 std::optional<std::string> iniValue(std::string_view text, std::string_view group, std::string_view key) {
   std::optional<std::string> value;
   bool inGroup = false;

@@ -26,6 +26,10 @@ std::optional<std::string> readRegularFile(const std::string& path, size_t maxBy
 // The text without the spaces, tabs and carriage returns around it.
 std::string_view trimmed(std::string_view s);
 
+// The items of a list separated by separator, at most `most` of them, each
+// without the blanks around it, empty ones left out.
+std::vector<std::string> listItems(std::string_view list, char separator, size_t most = SIZE_MAX);
+
 // The value of key in [group] of a settings text (an ini file, a desktop
 // file, a mimeinfo.cache), trimmed, the last where it is given twice. Read
 // line by line, so a line GLib's key files would reject (KDE writes some)

@@ -122,16 +122,8 @@ class ThemeIndex {
   // The items of a comma-separated list, blanks around each trimmed, empty
   // ones left out.
   std::vector<std::string> list(const char* group, const char* key) const {
+    if (plain_) return listItems(plain_->value(group, key).value_or(""), ',');
     std::vector<std::string> items;
-    if (plain_) {
-      std::string_view rest = plain_->value(group, key).value_or("");
-      while (!rest.empty()) {
-        const size_t comma = std::min(rest.find(','), rest.size());
-        if (const std::string_view item = trimmed(rest.substr(0, comma)); !item.empty()) items.emplace_back(item);
-        rest.remove_prefix(std::min(comma + 1, rest.size()));
-      }
-      return items;
-    }
     gsize n = 0;
     if (!g_key_file_has_key(keyFile_.get(), group, key, nullptr)) return items;
     gchar** values = g_key_file_get_string_list(keyFile_.get(), group, key, &n, nullptr);

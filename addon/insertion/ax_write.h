@@ -27,6 +27,9 @@ std::set<std::string, std::less<>>& gClipboardPreferredAppendBundles();
 bool tryAXWrite(platform::ElementRef element, std::string_view value, std::string_view bundleID,
                 bool promoteBundleOnFailure);
 
-void activateTargetApplication(std::string_view bundleID);
+// Brings the application's process to the front unless it is there already;
+// by process, so that an application without a bundle identifier comes
+// forward too.
+void activateTargetApplication(int32_t pid);
 
 }  // namespace pelmora

@@ -323,6 +323,34 @@ test('an expected bundle the target does not satisfy: recapture, then focus_targ
   assert.equal(readText().reason, 'missing_captured_target', 'no target is kept');
 });
 
+// Nothing but its process tells such an application from another: every
+// guard has to go by that.
+test('an application without a bundle identifier is guarded by its process', () => {
+  editor({ bundleID: undefined, field: { onWrite: 'ignore' } });
+  addApp({ pid: 300, bundleID: undefined, name: 'Editor', windows: [], focusedElement: null, frontmost: false });
+  info();
+  const r = insert('x', 'com.example.editor');
+  assert.deepEqual(r, { ok: false, appName: 'Editor', bundleID: '', reason: 'focus_target_mismatch' },
+    'an expected application is not one without an identifier');
+  assert.deepEqual(inspect().writes, []);
+
+  info();
+  sim.apps.setFrontmost(300);
+  assert.equal(insert('x').reason, 'missing_focused_element', 'another process of the same name is captured afresh');
+  assert.deepEqual(inspect().writes, []);
+  sim.apps.setFrontmost(100);
+
+  info();
+  sim.apps.setFrontmostAfter(300, 0.3);  // the user moves on during the read-back
+  sim.log.take();
+  assert.equal(insert('x').reason, 'ax_write_verification_failed');
+  assert.deepEqual(sim.apps.activations(), [{ pid: 100, options: 2 }], 'brought forward for the paste by its pid');
+
+  info();
+  sim.apps.update(100, { focusedElement: 'win' });
+  assert.equal(insert('y').reason, 'focus_drifted', 'drift is seen without a bundle identifier');
+});
+
 test('a target whose application left the front is dropped before a fresh capture', () => {
   editor();
   addApp({ pid: 300, bundleID: 'com.example.other', name: 'Other', frontmost: false, windows: [], focusedElement: null });

@@ -318,8 +318,6 @@ bool isProcessTrusted() noexcept {
   return sim::desk().trusted;
 }
 
-Element systemWideElement() noexcept { return sim::makeElement(ElementObject::Target::system, 0); }
-
 Element applicationElement(int32_t pid) noexcept { return sim::makeElement(ElementObject::Target::app, pid); }
 
 int32_t elementPid(ElementRef element) noexcept {
@@ -362,6 +360,11 @@ AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
                                                 {"attribute", std::string(attribute)},
                                                 {"error", result.error}})});
   return result;
+}
+
+AttributeResult copySystemWideAttribute(std::string_view attribute) {
+  Element systemWide = sim::makeElement(ElementObject::Target::system, 0);
+  return copyAttribute(systemWide.get(), attribute);
 }
 
 std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes) {
@@ -451,14 +454,6 @@ bool sameElement(ElementRef a, ElementRef b) noexcept {
 std::optional<RunningApplication> runningApplication(int32_t pid) {
   sim::log("appByPid", sim::Value::object({{"pid", pid}}));
   return sim::record(sim::desk().app(pid));
-}
-
-std::vector<RunningApplication> runningApplicationsWithBundleID(std::string_view bundleID) {
-  sim::log("appsByBundle", sim::Value::object({{"bundleID", std::string(bundleID)}}));
-  std::vector<RunningApplication> found;
-  for (const auto& app : sim::desk().apps)
-    if (app->running && app->bundleID && *app->bundleID == bundleID) found.push_back(*sim::record(app.get()));
-  return found;
 }
 
 std::optional<RunningApplication> frontmostApplication() {

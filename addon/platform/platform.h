@@ -19,7 +19,8 @@ namespace platform {
 
 // ---- Time ------------------------------------------------------------------
 
-// Seconds on the platform's absolute-time clock.
+// Seconds on a monotonic clock: the wall clock's steps (the user or the
+// network setting the time) never lengthen or shorten a duration.
 double now() noexcept;
 
 // Blocks the calling thread for the given number of seconds.

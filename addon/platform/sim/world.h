@@ -89,7 +89,10 @@ class Log {
 };
 
 struct World {
-  std::atomic<double> clock = kClockEpoch;
+  std::atomic<double> clock = kClockEpoch;  // time passing, which the addon reads
+  // How far the wall clock stands from it: moved by steps (the user setting
+  // the time), which no duration the addon measures may see.
+  double wallClockOffset = 0;
   Log log;
 
   // Configuration of the keyboard; its run loops and queues are in

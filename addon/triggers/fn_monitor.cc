@@ -33,12 +33,34 @@ TeardownGuard gTeardown{fnStop};
 
 constexpr double kPumpInterval = 0.001;
 
-// Runs the tap's run loop; answers the loop through `ready` once the source
-// is on it.
-void runTapThread(platform::RunLoopSourceObject* source, std::promise<platform::RunLoop>* ready) {
+struct TapThreadStart {
+  platform::EventTapObject* tap;
+  platform::RunLoopObject* loop;
+  std::promise<platform::RunLoop>* ready;
+};
+
+// On the tap's run loop, inside its run: from now on the tap is served.
+void enableTapInRun(void* context) {
+  auto* start = static_cast<TapThreadStart*>(context);
+  platform::setEventTapEnabled(start->tap, true);
+  start->ready->set_value(platform::RunLoop::retain(start->loop));
+}
+
+// On the tap's run loop, after every event it was handed: keystrokes go
+// straight on from here, while the thread leaves and the tap goes.
+void disableTapAndStop(void* tap) {
+  platform::setEventTapEnabled(static_cast<platform::EventTapObject*>(tap), false);
+  platform::stopCurrentRunLoop();
+}
+
+// Runs the tap's run loop. The tap is enabled from inside that run, so that
+// it is never live while nothing serves it; `ready` answers the loop then.
+void runTapThread(platform::RunLoopSourceObject* source, platform::EventTapObject* tap,
+                  std::promise<platform::RunLoop>* ready) {
   platform::RunLoop loop = platform::currentRunLoop();
   platform::addSourceToRunLoop(loop.get(), source);
-  ready->set_value(loop.share());
+  TapThreadStart start{tap, loop.get(), ready};
+  platform::performOnRunLoop(loop.get(), enableTapInRun, &start);
   platform::runRunLoopUntilStopped();
   platform::removeSourceFromRunLoop(loop.get(), source);
 }
@@ -48,7 +70,7 @@ bool startTapThread() {
   std::promise<platform::RunLoop> ready;
   auto loop = ready.get_future();
   try {
-    gTapThread = std::thread(runTapThread, gRunLoopSource.get(), &ready);
+    gTapThread = std::thread(runTapThread, gRunLoopSource.get(), gEventTap.get(), &ready);
   } catch (const std::system_error&) {
     return false;
   }
@@ -56,9 +78,16 @@ bool startTapThread() {
   return true;
 }
 
+// A tap the system disabled, or one that had not started, loses the release
+// of a key held meanwhile: the recognizer starts over.
+void resetRecognizer() {
+  gFnIsDown = false;
+  gOtherKeyPressed = false;
+  gSuppressGlobeKey = false;
+}
+
 void releaseTap() {
   if (gEventTap) {
-    platform::setEventTapEnabled(gEventTap.get(), false);
     platform::invalidateEventTap(gEventTap.get());
     gEventTap.reset();
   }
@@ -75,24 +104,30 @@ napi_value fnStart(napi_env env, napi_callback_info info) {
   gTsfn = createMonitorCallback(env, info, "pelmoraCallback");
   if (!gTsfn) return booleanResult(env, false);
 
+  // Listening to the keyboard needs Input Monitoring, and a tap that
+  // swallows events needs Accessibility as well; the system says so through
+  // its own checks, before any tap exists.
+  if (!platform::mayListenToKeyEvents() || !platform::isProcessTrusted()) {
+    releaseMonitorCallback(gTsfn);
+    return booleanResult(env, false);
+  }
   platform::KeyboardTap created = platform::createKeyboardEventTap(kFnEventMask, eventTapCallback);
   gEventTap = std::move(created.tap);
   // Without key presses in the mask, Fn+Delete would be taken for a tap and
-  // its release swallowed: a tap that cannot see them all is no tap.
-  if (!gEventTap || (created.mask & kFnEventMask) != kFnEventMask) {
+  // its release swallowed: a tap the system's list shows without them all is
+  // no tap. One the list does not show is taken at its word.
+  if (!gEventTap || (created.listedMask && (*created.listedMask & kFnEventMask) != kFnEventMask)) {
     releaseTap();
     releaseMonitorCallback(gTsfn);
     return booleanResult(env, false);
   }
   gRunLoopSource = platform::createEventTapRunLoopSource(gEventTap.get());
-  gFnIsDown = false;
-  gOtherKeyPressed = false;
+  resetRecognizer();
   if (!gRunLoopSource || !startTapThread()) {
     releaseTap();
     releaseMonitorCallback(gTsfn);
     return booleanResult(env, false);
   }
-  platform::setEventTapEnabled(gEventTap.get(), true);
 
   gRunning = true;
   armTeardownGuard(gTeardown, env);
@@ -102,7 +137,7 @@ napi_value fnStart(napi_env env, napi_callback_info info) {
 void fnStop() {
   if (!gRunning) return;
   gRunning = false;
-  if (gTapRunLoop) platform::stopRunLoop(gTapRunLoop.get());
+  if (gTapRunLoop) platform::performOnRunLoop(gTapRunLoop.get(), disableTapAndStop, gEventTap.get());
   if (gTapThread.joinable()) gTapThread.join();
   gTapRunLoop.reset();
   releaseTap();

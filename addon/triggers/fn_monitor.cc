@@ -1,14 +1,11 @@
 #include "triggers/fn_monitor.h"
 
-#include <future>
-#include <system_error>
-#include <thread>
-
 #include "frame/results.h"
 #include "platform/platform.h"
 #include "triggers/dji_monitor.h"
 #include "triggers/fn_tap.h"
 #include "triggers/js_callback.h"
+#include "triggers/run_loop_thread.h"
 
 namespace pelmora {
 
@@ -23,60 +20,21 @@ namespace {
 // recognizer's state and the tap; start hands them over before the thread
 // begins, and stop takes them back after it has ended.
 platform::RunLoopSource gRunLoopSource;
-platform::RunLoop gTapRunLoop;
 // Never destroyed: a host that exits with the monitor running (process.exit
 // runs no environment clean-up) must not find a joinable thread among the
 // static objects.
-std::thread& gTapThread = *new std::thread();
+RunLoopThread& gTapThread = *new RunLoopThread();
 napi_threadsafe_function gTsfn = nullptr;
 TeardownGuard gTeardown{fnStop};
 
 constexpr double kPumpInterval = 0.001;
 
-struct TapThreadStart {
-  platform::EventTapObject* tap;
-  platform::RunLoopObject* loop;
-  std::promise<platform::RunLoop>* ready;
-};
-
-// On the tap's run loop, inside its run: from now on the tap is served.
-void enableTapInRun(void* context) {
-  auto* start = static_cast<TapThreadStart*>(context);
-  platform::setEventTapEnabled(start->tap, true);
-  start->ready->set_value(platform::RunLoop::retain(start->loop));
-}
-
-// On the tap's run loop, after every event it was handed: keystrokes go
-// straight on from here, while the thread leaves and the tap goes.
-void disableTapAndStop(void* tap) {
-  platform::setEventTapEnabled(static_cast<platform::EventTapObject*>(tap), false);
-  platform::stopCurrentRunLoop();
-}
-
-// Runs the tap's run loop. The tap is enabled from inside that run, so that
-// it is never live while nothing serves it; `ready` answers the loop then.
-void runTapThread(platform::RunLoopSourceObject* source, platform::EventTapObject* tap,
-                  std::promise<platform::RunLoop>* ready) {
-  platform::RunLoop loop = platform::currentRunLoop();
-  platform::addSourceToRunLoop(loop.get(), source);
-  TapThreadStart start{tap, loop.get(), ready};
-  platform::performOnRunLoop(loop.get(), enableTapInRun, &start);
-  platform::runRunLoopUntilStopped();
-  platform::removeSourceFromRunLoop(loop.get(), source);
-}
-
-// The tap's own thread, or false when the system gives none.
-bool startTapThread() {
-  std::promise<platform::RunLoop> ready;
-  auto loop = ready.get_future();
-  try {
-    gTapThread = std::thread(runTapThread, gRunLoopSource.get(), gEventTap.get(), &ready);
-  } catch (const std::system_error&) {
-    return false;
-  }
-  gTapRunLoop = loop.get();
-  return true;
-}
+// Enabled from inside the thread's run, so that the tap is never live while
+// nothing serves it; disabled there after every event it was handed, so that
+// keystrokes go straight on while the thread leaves and the tap goes.
+void enableTap(void*) { platform::setEventTapEnabled(gEventTap.get(), true); }
+void disableTap(void*) { platform::setEventTapEnabled(gEventTap.get(), false); }
+constexpr RunLoopThreadHooks kTapHooks{enableTap, disableTap, nullptr};
 
 // A tap the system disabled, or one that had not started, loses the release
 // of a key held meanwhile: the recognizer starts over.
@@ -123,7 +81,7 @@ napi_value fnStart(napi_env env, napi_callback_info info) {
   }
   gRunLoopSource = platform::createEventTapRunLoopSource(gEventTap.get());
   resetRecognizer();
-  if (!gRunLoopSource || !startTapThread()) {
+  if (!gRunLoopSource || !startRunLoopThread(gTapThread, gRunLoopSource.get(), kTapHooks)) {
     releaseTap();
     releaseMonitorCallback(gTsfn);
     return booleanResult(env, false);
@@ -137,9 +95,7 @@ napi_value fnStart(napi_env env, napi_callback_info info) {
 void fnStop() {
   if (!gRunning) return;
   gRunning = false;
-  if (gTapRunLoop) platform::performOnRunLoop(gTapRunLoop.get(), disableTapAndStop, gEventTap.get());
-  if (gTapThread.joinable()) gTapThread.join();
-  gTapRunLoop.reset();
+  stopRunLoopThread(gTapThread, kTapHooks);
   releaseTap();
   disarmTeardownGuard(gTeardown);
   releaseMonitorCallback(gTsfn);

@@ -153,7 +153,7 @@ for arch in x86_64 arm64; do
     clang++ -target "$arch-apple-macos12" -isysroot "$MACOS_SDK" -stdlib=libc++ -std=c++20 -fobjc-arc \
       -Wall -Wextra -Werror -Iaddon -I. -isystem "$gtest_headers" -c "$test" -o /dev/null
   done
-  for file in "$dir/addon/pelmora.node" "$dir/lister/corvane"; do
+  for file in "$dir/addon/mac/pelmora.node" "$dir/lister/corvane"; do
     [ -f "$file" ] || { fail "$file ($arch) was not built"; continue; }
     if [[ $file == *.node ]]; then allow=yes; else allow=no; fi
     bad=$(bad_binds "$file" "$allow")
@@ -161,14 +161,14 @@ for arch in x86_64 arm64; do
     bad=$(forbidden_imports "$file")
     [ -z "$bad" ] || fail "$(basename "$file") ($arch) measures time on the wall clock:" "$bad"
   done
-  exports=$("$objdump" --macho --exports-trie "$dir/addon/pelmora.node" | awk '/^0x/ { print $2 }' | sort | tr '\n' ' ')
+  exports=$("$objdump" --macho --exports-trie "$dir/addon/mac/pelmora.node" | awk '/^0x/ { print $2 }' | sort | tr '\n' ' ')
   if [ "$exports" != "_napi_register_module_v1 _node_api_module_get_api_version_v1 " ]; then
     fail "pelmora.node ($arch) exports more or less than the two module entries: $exports"
   fi
 done
 [ "$failed" -eq 0 ] || { echo "macOS check failed" >&2; exit 1; }
 
-for file in addon/pelmora.node lister/corvane; do
+for file in addon/mac/pelmora.node lister/corvane; do
   "$lipo" -create "build/macos-x86_64/$file" "build/macos-arm64/$file" -output "$out/$(basename "$file")"
 done
 for file in "$out/pelmora.node" "$out/corvane"; do

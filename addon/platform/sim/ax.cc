@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "platform/platform.h"
-#include "platform/sim/text_services.h"
+#include "platform/icu/text_services.h"
 #include "platform/sim/world.h"
 #include "unicode/utf8.h"
 
@@ -248,7 +248,7 @@ AXError takeValueSet(Node& n, const std::string& value, double at) {
   if (mode.isString() && mode.string == "refuse") return platform::kAXFailure;
   n.writes.push_back(value);
   if (mode.isString() && mode.string == "ignore") return platform::kAXSuccess;  // accepted, never shown
-  std::string shown = mode.isObject() && mode["decompose"].boolOr(false) ? canonicalDecomposition(value) : value;
+  std::string shown = mode.isObject() && mode["decompose"].boolOr(false) ? platform::icu::canonicalDecomposition(value) : value;
   if (mode.isObject() && mode.has("delay")) at += mode["delay"].numberOr(0);
   if (at <= world().clock) {
     n.value = Value(std::move(shown));

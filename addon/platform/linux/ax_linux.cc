@@ -1,6 +1,8 @@
 // The seam's Accessibility vocabulary over AT-SPI: attributes by their macOS
 // names, answered from the AT-SPI interfaces (Accessible, Collection, Text,
 // EditableText, Component, Value) of the session's accessibility bus.
+#include <unistd.h>
+
 #include <climits>
 #include <deque>
 
@@ -334,6 +336,10 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
   return failure(kAXAttributeUnsupported);
 }
 
+// The host's own windows answer from its main loop, which this very call
+// holds: each query would only wait out the timeout.
+bool ownProcess(ElementObject& element) { return lx::pidOfBusName(element.accessible) == getpid(); }
+
 }  // namespace
 
 bool isProcessTrusted() noexcept { return lx::api() && lx::accessibilityEnabled(); }
@@ -362,6 +368,7 @@ AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
   const Api* a = lx::api();
   if (!a) return failure(kAXAPIDisabled);
   if (!element) return failure(kAXIllegalArgument);
+  if (ownProcess(*element)) return failure(kAXCannotComplete);
   return copyOne(*a, *element, attribute);
 }
 
@@ -381,6 +388,7 @@ SettableResult isAttributeSettable(ElementRef element, std::string_view attribut
   const Api* a = lx::api();
   if (!a) return {kAXAPIDisabled, false};
   if (!element) return {kAXIllegalArgument, false};
+  if (ownProcess(*element)) return {kAXCannotComplete, false};
   AtspiAccessible* object = element->accessible;
   AXError error = kAXSuccess;
   if (attribute == "AXValue") {
@@ -408,6 +416,7 @@ AXError setStringAttribute(ElementRef element, std::string_view attribute, std::
   const Api* a = lx::api();
   if (!a) return kAXAPIDisabled;
   if (!element) return kAXIllegalArgument;
+  if (ownProcess(*element)) return kAXCannotComplete;
   if (attribute != "AXValue") return kAXAttributeUnsupported;
   // D-Bus strings are UTF-8 without U+0000: text that is not cannot be sent,
   // and a C string would end at the first zero and write the rest away.
@@ -428,6 +437,7 @@ AXError setBoolAttribute(ElementRef element, std::string_view attribute, bool va
   const Api* a = lx::api();
   if (!a) return kAXAPIDisabled;
   if (!element) return kAXIllegalArgument;
+  if (ownProcess(*element)) return kAXCannotComplete;
   if (attribute != "AXFocused" || !value) return kAXAttributeUnsupported;
   AtspiComponent* component = a->atspi_accessible_get_component_iface(element->accessible);
   if (!component) return kAXAttributeUnsupported;
@@ -446,6 +456,7 @@ AXError setRangeAttribute(ElementRef element, std::string_view attribute, TextRa
   const Api* a = lx::api();
   if (!a) return kAXAPIDisabled;
   if (!element) return kAXIllegalArgument;
+  if (ownProcess(*element)) return kAXCannotComplete;
   if (attribute != "AXSelectedTextRange") return kAXAttributeUnsupported;
   AXError error = kAXSuccess;
   std::optional<std::string> text = element->lastText;

@@ -1,5 +1,9 @@
 // Applications of the accessibility bus, which of them is in front, and
 // bringing one forward.
+#include <unistd.h>
+
+#include <map>
+
 #include "platform/linux/desktop_linux.h"
 #include "platform/linux/identity_linux.h"
 #include "platform/linux/x11_linux.h"
@@ -30,26 +34,28 @@ Element activeWindowOf(AtspiAccessible* application, AXError& error) {
   GError* e = nullptr;
   const double started = monotonicNow();
   const int count = a->atspi_accessible_get_child_count(application, &e);
-  if (e) {
+  if (e || count < 0) {
     error = takeError(e, started);
     return {};
   }
   // An application's windows are its root's children: one state query each.
   for (int i = 0; i < count; ++i) {
+    const double asked = monotonicNow();
     AtspiAccessible* window = a->atspi_accessible_get_child_at_index(application, i, &e);
     if (e || !window) {
-      if (e) error = takeError(e, started);
+      error = takeError(e, asked);
       if (error == kAXCannotComplete) return {};
+      error = kAXSuccess;
       continue;
     }
-    const double asked = monotonicNow();
+    const double statesAsked = monotonicNow();
     AtspiStateSet* states = a->atspi_accessible_get_state_set(window);
     const bool active = states && a->atspi_state_set_contains(states, ATSPI_STATE_ACTIVE);
     const bool defunct = !states || a->atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT);
     if (states) a->g_object_unref(states);
     if (active) return adoptAccessible(window);
     a->g_object_unref(window);
-    if (defunct && monotonicNow() - asked >= kCallTimeout * 0.9) {
+    if (defunct && ranIntoTimeout(statesAsked)) {
       error = kAXCannotComplete;
       return {};
     }
@@ -101,18 +107,34 @@ std::optional<Application> frontApplication(std::optional<int32_t>& otherPid) {
   return std::nullopt;
 }
 
+// The name an application gives itself on the bus, asked once per bus name:
+// every query of the front application names it, and a hung one must not
+// hold each of them for the timeout. A healthy application answers in well
+// under a millisecond.
+constexpr int kNameTimeoutMs = 100;
+
+std::optional<std::string> busApplicationName(AtspiAccessible* root) {
+  static std::map<std::string, std::string> known;
+  const Api* a = api();
+  const std::string bus = busNameOf(root);
+  if (!a || bus.empty()) return std::nullopt;
+  if (auto it = known.find(bus); it != known.end()) return it->second;
+  a->atspi_set_timeout(kNameTimeoutMs, -1);
+  GError* error = nullptr;
+  gchar* name = a->atspi_accessible_get_name(root, &error);
+  a->atspi_set_timeout(static_cast<int>(kCallTimeout * 1000), -1);
+  std::optional<std::string> result;
+  if (!failed(error) && name && *name) result = known.emplace(bus, name).first->second;
+  a->g_free(name);
+  return result;
+}
+
 RunningApplication recordOf(int32_t pid, AtspiAccessible* root) {
   RunningApplication record;
   record.pid = pid;
   record.bundleID = desktopIdOfProcess(pid);
   if (record.bundleID) record.name = desktopEntryName(*record.bundleID);
-  const Api* a = api();
-  if (!record.name && root && a) {
-    GError* error = nullptr;
-    gchar* name = a->atspi_accessible_get_name(root, &error);
-    if (!failed(error) && name && *name) record.name = name;
-    a->g_free(name);
-  }
+  if (!record.name && root) record.name = busApplicationName(root);
   return record;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/linux/atspi_api.h"
+#include "platform/linux/desktop_linux.h"
 
 #include <dlfcn.h>
 
@@ -58,7 +59,7 @@ const Api* api() {
     // Every call waits for one application, which may hang: a second, and no
     // longer grace for applications that registered lately (15 s by
     // default, counted from when this process first heard of them).
-    a->atspi_set_timeout(1000, -1);
+    a->atspi_set_timeout(static_cast<int>(kCallTimeout * 1000), -1);
     a->desktop = a->atspi_get_desktop(0);
     if (a->desktop) instance = a;
   });

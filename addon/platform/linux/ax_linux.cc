@@ -77,7 +77,13 @@ bool has(uint64_t states, AtspiStateType state) { return (states >> state) & 1; 
 constexpr int kFocusWalkLimit = 400;
 
 Element focusedWithin(const Api& a, AtspiAccessible* root, AXError& error) {
-  if (AtspiCollection* collection = a.atspi_accessible_get_collection_iface(root)) {
+  const double asked = lx::monotonicNow();
+  AtspiCollection* collection = a.atspi_accessible_get_collection_iface(root);
+  if (!collection && lx::ranIntoTimeout(asked)) {
+    error = kAXCannotComplete;
+    return {};
+  }
+  if (collection) {
     GArray* wanted = a.g_array_new(FALSE, FALSE, sizeof(AtspiStateType));
     const AtspiStateType focused = ATSPI_STATE_FOCUSED;
     a.g_array_append_vals(wanted, &focused, 1);
@@ -126,12 +132,24 @@ Element focusedWithin(const Api& a, AtspiAccessible* root, AXError& error) {
     // Hidden parts of the window (other pages of a stack) hold no focus.
     if (has(*states, ATSPI_STATE_VISIBLE) || node == root) {
       GError* ce = nullptr;
+      const double counted = lx::monotonicNow();
       const int count = a.atspi_accessible_get_child_count(node, &ce);
-      lx::failed(ce);
+      if ((ce || count < 0) && lx::takeError(ce, counted) == kAXCannotComplete) {
+        error = kAXCannotComplete;
+        a.g_object_unref(node);
+        break;
+      }
       for (int i = 0; i < count; ++i) {
         GError* ie = nullptr;
-        if (AtspiAccessible* child = a.atspi_accessible_get_child_at_index(node, i, &ie)) queue.push_back(child);
-        lx::failed(ie);
+        const double fetched = lx::monotonicNow();
+        AtspiAccessible* child = a.atspi_accessible_get_child_at_index(node, i, &ie);
+        if (child) queue.push_back(child);
+        else if (lx::takeError(ie, fetched) == kAXCannotComplete) error = kAXCannotComplete;
+        if (error == kAXCannotComplete) break;
+      }
+      if (error == kAXCannotComplete) {
+        a.g_object_unref(node);
+        break;
       }
     }
     a.g_object_unref(node);
@@ -170,12 +188,19 @@ Role roleOf(const Api& a, AtspiAccessible* object) {
 
 // The whole text. GTK 4.8's GtkText answers GetText(0, -1) with nothing, and
 // every toolkit takes an end past the last character as the end.
+// An interface of the object; kAXAttributeUnsupported when it has none, or
+// kAXCannotComplete when asking which it has ran into the timeout.
+template <class Iface>
+Iface* interfaceOf(Iface* (*get)(AtspiAccessible*), AtspiAccessible* object, AXError& error) {
+  const double asked = lx::monotonicNow();
+  Iface* iface = get(object);
+  if (!iface) error = lx::ranIntoTimeout(asked) ? kAXCannotComplete : kAXAttributeUnsupported;
+  return iface;
+}
+
 std::optional<std::string> textOf(const Api& a, ElementObject& element, AXError& error) {
-  AtspiText* text = a.atspi_accessible_get_text_iface(element.accessible);
-  if (!text) {
-    error = kAXAttributeUnsupported;
-    return std::nullopt;
-  }
+  AtspiText* text = interfaceOf(a.atspi_accessible_get_text_iface, element.accessible, error);
+  if (!text) return std::nullopt;
   GError* e = nullptr;
   const double started = lx::monotonicNow();
   std::string value = adoptString(a, a.atspi_text_get_text(text, 0, INT_MAX, &e));
@@ -195,11 +220,8 @@ struct CharRange {
 };
 
 std::optional<CharRange> selectionOf(const Api& a, AtspiAccessible* object, AXError& error) {
-  AtspiText* text = a.atspi_accessible_get_text_iface(object);
-  if (!text) {
-    error = kAXAttributeUnsupported;
-    return std::nullopt;
-  }
+  AtspiText* text = interfaceOf(a.atspi_accessible_get_text_iface, object, error);
+  if (!text) return std::nullopt;
   GError* e = nullptr;
   const double started = lx::monotonicNow();
   std::optional<CharRange> result;
@@ -239,9 +261,11 @@ AttributeResult childrenOf(const Api& a, AtspiAccessible* object) {
   AttributeResult r = success(ValueKind::elementList);
   for (int i = 0; i < count; ++i) {
     GError* ie = nullptr;
+    const double fetched = lx::monotonicNow();
     AtspiAccessible* child = a.atspi_accessible_get_child_at_index(object, i, &ie);
-    if (ie) return failure(lx::takeError(ie, started));
     if (child) r.elements.push_back(lx::adoptAccessible(child));
+    // A child that left meanwhile is no failure; a silent application is.
+    else if (const AXError error = lx::takeError(ie, fetched); error == kAXCannotComplete) return failure(error);
   }
   return r;
 }
@@ -254,7 +278,7 @@ AttributeResult parentOf(const Api& a, AtspiAccessible* object) {
     if (parent) a.g_object_unref(parent);
     return failure(lx::takeError(e, started));
   }
-  if (!parent) return success(ValueKind::none);
+  if (!parent) return lx::ranIntoTimeout(started) ? failure(kAXCannotComplete) : success(ValueKind::none);
   // Above an application's root is the registry's desktop, which the logic
   // never needs: the root ends the chain, as an application does on macOS.
   const bool application = object->parent.app && parent == object->parent.app->root;
@@ -291,7 +315,7 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
     const double started = lx::monotonicNow();
     gchar* s = attribute == "AXTitle" ? a.atspi_accessible_get_name(object, &e)
                                       : a.atspi_accessible_get_localized_role_name(object, &e);
-    if (e) {
+    if (e || (!s && lx::ranIntoTimeout(started))) {
       a.g_free(s);
       return failure(lx::takeError(e, started));
     }
@@ -300,8 +324,8 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
   if (attribute == "AXValue") {
     if (auto text = textOf(a, element, error)) return stringResult(std::move(*text));
     if (error != kAXAttributeUnsupported) return failure(error);
-    AtspiValue* value = a.atspi_accessible_get_value_iface(object);
-    if (!value) return failure(kAXAttributeUnsupported);
+    AtspiValue* value = interfaceOf(a.atspi_accessible_get_value_iface, object, error);
+    if (!value) return failure(error);
     GError* e = nullptr;
     const double started = lx::monotonicNow();
     const double number = a.atspi_value_get_current_value(value, &e);
@@ -392,22 +416,22 @@ SettableResult isAttributeSettable(ElementRef element, std::string_view attribut
   AtspiAccessible* object = element->accessible;
   AXError error = kAXSuccess;
   if (attribute == "AXValue") {
-    AtspiEditableText* editable = a->atspi_accessible_get_editable_text_iface(object);
-    if (!editable) return {kAXSuccess, false};
+    AtspiEditableText* editable = interfaceOf(a->atspi_accessible_get_editable_text_iface, object, error);
+    if (!editable) return {error == kAXCannotComplete ? error : kAXSuccess, false};
     a->g_object_unref(editable);
     const auto states = statesOf(*a, object, error);
     if (!states) return {error, false};
     return {kAXSuccess, has(*states, ATSPI_STATE_EDITABLE)};
   }
   if (attribute == "AXSelectedTextRange") {
-    AtspiText* text = a->atspi_accessible_get_text_iface(object);
+    AtspiText* text = interfaceOf(a->atspi_accessible_get_text_iface, object, error);
     if (text) a->g_object_unref(text);
-    return {kAXSuccess, text != nullptr};
+    return {error == kAXCannotComplete ? error : kAXSuccess, text != nullptr};
   }
   if (attribute == "AXFocused") {
-    AtspiComponent* component = a->atspi_accessible_get_component_iface(object);
+    AtspiComponent* component = interfaceOf(a->atspi_accessible_get_component_iface, object, error);
     if (component) a->g_object_unref(component);
-    return {kAXSuccess, component != nullptr};
+    return {error == kAXCannotComplete ? error : kAXSuccess, component != nullptr};
   }
   return {kAXSuccess, false};
 }
@@ -421,8 +445,9 @@ AXError setStringAttribute(ElementRef element, std::string_view attribute, std::
   // D-Bus strings are UTF-8 without U+0000: text that is not cannot be sent,
   // and a C string would end at the first zero and write the rest away.
   if (value.find('\0') != std::string_view::npos || !unicode::utf16FromUtf8(value)) return kAXIllegalArgument;
-  AtspiEditableText* editable = a->atspi_accessible_get_editable_text_iface(element->accessible);
-  if (!editable) return kAXAttributeUnsupported;
+  AXError error = kAXSuccess;
+  AtspiEditableText* editable = interfaceOf(a->atspi_accessible_get_editable_text_iface, element->accessible, error);
+  if (!editable) return error;
   GError* e = nullptr;
   const double started = lx::monotonicNow();
   const std::string text(value);
@@ -439,8 +464,9 @@ AXError setBoolAttribute(ElementRef element, std::string_view attribute, bool va
   if (!element) return kAXIllegalArgument;
   if (ownProcess(*element)) return kAXCannotComplete;
   if (attribute != "AXFocused" || !value) return kAXAttributeUnsupported;
-  AtspiComponent* component = a->atspi_accessible_get_component_iface(element->accessible);
-  if (!component) return kAXAttributeUnsupported;
+  AXError error = kAXSuccess;
+  AtspiComponent* component = interfaceOf(a->atspi_accessible_get_component_iface, element->accessible, error);
+  if (!component) return error;
   GError* e = nullptr;
   const double started = lx::monotonicNow();
   const gboolean done = a->atspi_component_grab_focus(component, &e);
@@ -465,8 +491,8 @@ AXError setRangeAttribute(ElementRef element, std::string_view attribute, TextRa
   const auto start = unicode::codePointsBeforeUtf16Unit(*text, value.location);
   const auto end = unicode::codePointsBeforeUtf16Unit(*text, value.location + value.length);
   if (!start || !end) return kAXIllegalArgument;
-  AtspiText* iface = a->atspi_accessible_get_text_iface(element->accessible);
-  if (!iface) return kAXAttributeUnsupported;
+  AtspiText* iface = interfaceOf(a->atspi_accessible_get_text_iface, element->accessible, error);
+  if (!iface) return error;
   GError* e = nullptr;
   const double started = lx::monotonicNow();
   gboolean done = FALSE;

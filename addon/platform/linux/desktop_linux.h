@@ -51,6 +51,11 @@ AXError errorOfFailedCall(const GError* error, double started);
 // The same for a call that filled in `error`, which it then drops.
 AXError takeError(GError*& error, double started);
 
+// Several of libatspi's calls answer a timeout only with their empty answer
+// (no parent, no interface, a child count of -1), filling in no error: an
+// empty answer that took about the whole timeout found no reply.
+inline bool ranIntoTimeout(double started) { return monotonicNow() - started >= kCallTimeout * 0.9; }
+
 struct Application {
   Element root;
   int32_t pid = 0;

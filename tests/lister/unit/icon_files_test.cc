@@ -4,7 +4,8 @@
 // turns such a read into a failure). PNGs redrawn without an image library
 // are held to what gdk-pixbuf, the decoder they replace, makes of the same
 // files, and so are drawings rendered without it.
-#include "lister/gio/icon_files.h"
+#include "lister/gio/files.h"
+#include "lister/gio/lookup/theme_files.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
@@ -19,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "lister/gio/literal_deflate.h"
-#include "lister/gio/png_icon.h"
-#include "lister/gio/svg_icon.h"
+#include "lister/gio/image/literal_deflate.h"
+#include "lister/gio/image/png_icon.h"
+#include "lister/gio/image/svg_icon.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "lister/gio/svg_icon.h"
+#include "lister/gio/image/svg_icon.h"
 
 #include <glib.h>
 

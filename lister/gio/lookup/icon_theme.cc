@@ -3,7 +3,7 @@
 // else from listing its folders once. Either way every theme is indexed by
 // icon name before the first lookup, so a lookup costs a few hash probes per
 // theme, however many folders the themes list.
-#include "lister/gio/icon_theme.h"
+#include "lister/gio/lookup/icon_theme.h"
 
 #include <gio/gio.h>
 
@@ -15,7 +15,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "lister/gio/icon_files.h"
+#include "lister/gio/files.h"
+#include "lister/gio/lookup/theme_files.h"
 
 namespace corvane::gio {
 namespace {

@@ -1195,8 +1195,13 @@ class Stroker {
       // the wedge between their outer corners: only that is added.
       const double from = std::atan2(a.y - at.y, a.x - at.x);
       double sweep = std::atan2(b.y - at.y, b.x - at.x) - from;
-        if (sweep > kPi) sweep -= 2 * kPi;
+      if (sweep > kPi) sweep -= 2 * kPi;
       if (sweep < -kPi) sweep += 2 * kPi;
+      // The wedge opens away from the turn, towards d0 - d1. Where the path
+      // turns back on itself, a and b are opposite and the sweep is +-pi by
+      // rounding alone: it is turned to the side the segments leave open.
+      const double middle = from + sweep / 2;
+      if (std::cos(middle) * (d0.x - d1.x) + std::sin(middle) * (d0.y - d1.y) < 0) sweep += sweep > 0 ? -2 * kPi : 2 * kPi;
       const int steps = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (2 * kPi) * discSides_)));
       if (!budget.spend(steps)) return false;
       std::vector<Point> wedge{at};

@@ -1,18 +1,21 @@
 // Which folders make up a theme comes from its index.theme. Which icons a
-// theme folder holds comes from its icon-theme.cache where that is current,
-// else from listing its folders once. Either way every theme is indexed by
-// icon name before the first lookup, so a lookup costs a few hash probes per
-// theme, however many folders the themes list.
+// theme folder holds comes from its root's icon-theme.cache where that is
+// current, else from listing the folder once. Every theme GTK would search
+// is indexed so before the first lookup, in GTK's own order: its quirks
+// (a later theme's folders looked for in the roots of every theme tried
+// before it, ties going to the folder met last, a weighing whose outcome
+// depends on that order) decide real icons, so they are followed rather
+// than mended.
 #include "lister/gio/lookup/icon_theme.h"
 
 #include <gio/gio.h>
 
-#include <climits>
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "lister/gio/files.h"
@@ -27,10 +30,17 @@ constexpr size_t kMaxIndexBytes = 1 << 20;
 constexpr size_t kMaxSettingsBytes = 1 << 20;
 constexpr size_t kMaxThemeDirs = 4096;
 constexpr size_t kMaxThemes = 64;
+// Theme names tried for one theme and what it inherits, found or not, and
+// the theme folders they add (GTK keeps every one, so a name inherited twice
+// adds its folders twice).
+constexpr size_t kMaxThemeTries = 256;
+constexpr size_t kMaxRootPlaces = 1024;
+constexpr size_t kMaxEntries = 1 << 16;
 
 enum class DirType { fixed, scalable, threshold };
 
-struct ThemeDir {
+// A folder of a theme as its index describes it.
+struct DirDef {
   std::string subdir;
   DirType type = DirType::threshold;
   int size = 0;
@@ -40,36 +50,44 @@ struct ThemeDir {
   int scale = 1;
 };
 
+// Which files of one icon a folder holds: the cache's bits, and one more for
+// a listed "name.symbolic.png".
+constexpr uint16_t kSymbolicPng = 16;
+constexpr uint16_t kImageFlags = kCachedXpm | kCachedSvg | kCachedPng | kSymbolicPng;
+
 struct Image {
-  uint16_t dir;    // index into Theme::dirs
-  uint16_t flags;  // CacheFlag bits
+  int32_t folder;  // the root's cache folder index, or its listed folder
+  uint16_t flags;
 };
 
-// One theme in one base folder: its cache, or what listing its folders found.
-struct ThemeRoot {
+// One folder search-path/theme-name: its cache where current, else its
+// subfolders listed as a theme asks for them.
+struct Root {
   std::string path;
+  bool exists = false;
   MappedCache cache;
-  std::vector<int> cacheToDir;  // cache folder index -> Theme::dirs index, or -1
-  std::unordered_map<std::string, std::vector<Image>> listed;
+  std::unordered_map<std::string_view, int32_t> cacheFolders;  // cache folder name -> index
+  std::unordered_map<std::string, int32_t> listedFolders;      // subfolder -> index, -1 when none
+  std::unordered_map<std::string, std::vector<Image>> listed;  // icon name -> where listed
+};
+
+// A theme folder in one root, in the order GTK weighs them.
+struct Entry {
+  uint32_t def;
+  uint32_t root;
 };
 
 struct Theme {
-  std::vector<ThemeDir> dirs;
-  std::vector<ThemeRoot> roots;
-  std::vector<std::string> parents;
+  std::vector<DirDef> defs;
+  std::vector<Entry> entries;
+  std::vector<uint32_t> roots;  // each root its entries are in, once
+  std::unordered_map<uint64_t, std::vector<uint32_t>> entriesOf;  // root << 32 | folder -> entries
 };
 
-struct IconSearch {
-  std::vector<Theme> chain;  // the chosen theme, what it inherits, hicolor
-  std::vector<std::pair<std::string, std::unordered_set<std::string>>> unthemed;  // folder, its files
+struct Unthemed {
+  std::string svg, other;  // the first drawing found; the best other file
+  uint16_t otherFlag = 0;
 };
-
-struct Extension {
-  uint16_t flag;
-  const char* suffix;
-};
-// In the order a folder's files are preferred.
-constexpr Extension kExtensions[] = {{kCachedPng, ".png"}, {kCachedSvg, ".svg"}, {kCachedXpm, ".xpm"}};
 
 struct KeyFileDeleter {
   void operator()(GKeyFile* f) const noexcept { g_key_file_free(f); }
@@ -136,15 +154,19 @@ class ThemeIndex {
     return items;
   }
 
-  // The fallback where the key is missing or not a number in int range.
-  int integer(const char* group, const char* key, int fallback) const {
-    if (plain_) return plain_->integer(group, key).value_or(fallback);
-    if (!g_key_file_has_key(keyFile_.get(), group, key, nullptr)) return fallback;
+  bool hasKey(const char* group, const char* key) const {
+    return plain_ ? plain_->value(group, key).has_value() : g_key_file_has_key(keyFile_.get(), group, key, nullptr);
+  }
+
+  // None where the key is missing or not a number in int range.
+  std::optional<int> integer(const char* group, const char* key) const {
+    if (plain_) return plain_->integer(group, key);
+    if (!g_key_file_has_key(keyFile_.get(), group, key, nullptr)) return std::nullopt;
     GError* error = nullptr;
     const int value = g_key_file_get_integer(keyFile_.get(), group, key, &error);
     if (error) {
       g_error_free(error);
-      return fallback;
+      return std::nullopt;
     }
     return value;
   }
@@ -201,35 +223,32 @@ std::optional<std::string> configuredTheme(std::initializer_list<const char*> fi
   return std::nullopt;
 }
 
-// The folders that hold icon themes, in lookup order.
-std::vector<std::string> iconBases() {
-  std::vector<std::string> bases{joined(g_get_user_data_dir(), "icons"), joined(g_get_home_dir(), ".icons")};
-  for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) bases.push_back(joined(*d, "icons"));
-  return bases;
-}
-
 bool isFolder(const std::string& path) { return g_file_test(path.c_str(), G_FILE_TEST_IS_DIR); }
 
-// ---- Reading a theme ------------------------------------------------------------
+// ---- Reading the themes as GTK 3 does -------------------------------------------
 
-std::vector<ThemeDir> themeDirs(const ThemeIndex& f) {
+std::vector<DirDef> themeDirs(const ThemeIndex& f) {
   constexpr const char* kMain = "Icon Theme";
   std::vector<std::string> subdirs = f.list(kMain, "Directories");
   for (std::string& d : f.list(kMain, "ScaledDirectories")) subdirs.push_back(std::move(d));
-  std::vector<ThemeDir> dirs;
+  std::vector<DirDef> dirs;
   std::set<std::string> seen;
   for (const std::string& subdir : subdirs) {
     if (dirs.size() == kMaxThemeDirs) break;
+    // A folder listed twice weighs the same both times: once is enough.
     if (!seen.insert(subdir).second || !f.hasGroup(subdir)) continue;
     const char* g = subdir.c_str();
-    ThemeDir dir;
+    DirDef dir;
     dir.subdir = subdir;
-    dir.size = f.integer(g, "Size", 0);
-    if (dir.size <= 0) continue;
-    dir.scale = f.integer(g, "Scale", 1);
-    dir.minSize = f.integer(g, "MinSize", dir.size);
-    dir.maxSize = f.integer(g, "MaxSize", dir.size);
-    dir.threshold = f.integer(g, "Threshold", 2);
+    const std::optional<int> size = f.integer(g, "Size");
+    if (!size) continue;
+    dir.size = *size;
+    // As GTK reads them: a key given but not a number counts as 0.
+    const auto optional = [&](const char* key, int fallback) { return f.hasKey(g, key) ? f.integer(g, key).value_or(0) : fallback; };
+    dir.scale = optional("Scale", 1);
+    dir.minSize = optional("MinSize", dir.size);
+    dir.maxSize = optional("MaxSize", dir.size);
+    dir.threshold = optional("Threshold", 2);
     const std::string type = f.string(g, "Type").value_or("Threshold");
     dir.type = type == "Fixed" ? DirType::fixed : type == "Scalable" ? DirType::scalable : DirType::threshold;
     dirs.push_back(std::move(dir));
@@ -237,151 +256,267 @@ std::vector<ThemeDir> themeDirs(const ThemeIndex& f) {
   return dirs;
 }
 
-// Splits a file name into the icon name and its extension's flag.
+// The icon name and flag of a file name, as GTK strips them.
 std::optional<std::pair<std::string_view, uint16_t>> iconFileName(std::string_view file) {
-  for (const Extension& e : kExtensions) {
-    const std::string_view suffix = e.suffix;
-    if (file.size() > suffix.size() && file.ends_with(suffix)) return std::pair{file.substr(0, file.size() - suffix.size()), e.flag};
-  }
+  static constexpr std::pair<std::string_view, uint16_t> kSuffixes[] = {
+      {".symbolic.png", kSymbolicPng}, {".png", kCachedPng}, {".svg", kCachedSvg}, {".xpm", kCachedXpm}};
+  for (const auto& [suffix, flag] : kSuffixes)
+    if (file.size() > suffix.size() && file.ends_with(suffix)) return std::pair{file.substr(0, file.size() - suffix.size()), flag};
   return std::nullopt;
 }
 
-void addImage(std::vector<Image>& images, uint16_t dir, uint16_t flag) {
-  if (!images.empty() && images.back().dir == dir) {
-    images.back().flags |= flag;
-  } else {
-    images.push_back({dir, flag});
-  }
+// The file GTK takes among a folder's files of one icon: a symbolic PNG, a
+// PNG, a drawing, an XPM.
+const char* bestSuffix(uint16_t flags) {
+  if (flags & kSymbolicPng) return ".symbolic.png";
+  if (flags & kCachedPng) return ".png";
+  if (flags & kCachedSvg) return ".svg";
+  if (flags & kCachedXpm) return ".xpm";
+  return nullptr;
 }
 
-void indexRoot(ThemeRoot& root, const std::vector<ThemeDir>& dirs) {
-  root.cache = openIconCache(root.path);
-  if (!root.cache.bytes.empty()) {
-    std::unordered_map<std::string_view, int> byName;
-    for (size_t i = 0; i < dirs.size(); ++i) byName.emplace(dirs[i].subdir, static_cast<int>(i));
-    const std::vector<std::string_view> cached = cacheDirectories(root.cache.bytes);
-    if (!cached.empty() && iconCacheIsWhole(root.cache.bytes)) {
-      for (std::string_view d : cached) {
-        const auto it = byName.find(d);
-        root.cacheToDir.push_back(it == byName.end() ? -1 : it->second);
-      }
-      return;
-    }
-    root.cache = MappedCache();  // not a cache we can read: list instead
-  }
-  for (size_t i = 0; i < dirs.size(); ++i) {
-    GDir* folder = g_dir_open(joined(root.path, dirs[i].subdir).c_str(), 0, nullptr);
-    if (!folder) continue;
-    while (const gchar* file = g_dir_read_name(folder)) {
-      if (const auto icon = iconFileName(file)) addImage(root.listed[std::string(icon->first)], static_cast<uint16_t>(i), icon->second);
-    }
-    g_dir_close(folder);
-  }
-}
-
-std::optional<Theme> loadTheme(const std::vector<std::string>& bases, const std::string& name) {
-  Theme theme;
-  std::unique_ptr<ThemeIndex> index;
-  for (const std::string& base : bases) {
-    const std::string root = joined(base, name);
-    if (!isFolder(root)) continue;
-    theme.roots.push_back({root, {}, {}, {}});
-    if (index) continue;
-    if (std::optional<std::string> text = readRegularFile(joined(root, "index.theme"), kMaxIndexBytes)) index = ThemeIndex::read(std::move(*text));
-  }
-  if (!index) return std::nullopt;  // a folder without an index is not a theme
-  theme.parents = index->list("Icon Theme", "Inherits");
-  theme.dirs = themeDirs(*index);
-  for (ThemeRoot& root : theme.roots) indexRoot(root, theme.dirs);
-  return theme;
-}
-
-// The theme, then what it inherits depth first, each theme once, then
-// hicolor; walked with a stack of its own, so a chain of any length costs no
-// call depth.
-std::vector<Theme> themeChain(const std::vector<std::string>& bases, const std::string& first) {
-  std::vector<Theme> chain;
-  std::set<std::string> seen;
-  std::vector<std::string> pending{first};
-  while (!pending.empty() && chain.size() < kMaxThemes) {
-    const std::string name = std::move(pending.back());
-    pending.pop_back();
-    if (!seen.insert(name).second) continue;
-    std::optional<Theme> theme = loadTheme(bases, name);
-    if (!theme) continue;
-    for (auto parent = theme->parents.rbegin(); parent != theme->parents.rend(); ++parent)
-      if (isThemeName(*parent) && !seen.count(*parent)) pending.push_back(*parent);
-    chain.push_back(std::move(*theme));
-  }
-  if (!seen.count("hicolor")) {
-    if (std::optional<Theme> hicolor = loadTheme(bases, "hicolor")) chain.push_back(std::move(*hicolor));
-  }
-  return chain;
-}
-
-// ---- Looking up ---------------------------------------------------------------
-
-bool matchesSize(const ThemeDir& d, int size) {
-  if (d.scale != 1) return false;
+// GTK's distance of a folder from the size asked for; 0 when it serves it.
+long sizeDifference(const DirDef& d, int size) {
+  const long scaled = size, dirScale = d.scale;
   switch (d.type) {
-    case DirType::fixed: return d.size == size;
-    case DirType::scalable: return d.minSize <= size && size <= d.maxSize;
-    case DirType::threshold: return d.size - d.threshold <= size && size <= d.size + d.threshold;
-  }
-  return false;
-}
-
-int sizeDistance(const ThemeDir& d, int size) {
-  long low = d.size, high = d.size;
-  if (d.type == DirType::scalable) {
-    low = d.minSize;
-    high = d.maxSize;
-  } else if (d.type == DirType::threshold) {
-    low = long{d.size} - d.threshold;
-    high = long{d.size} + d.threshold;
-  }
-  low *= d.scale;
-  high *= d.scale;
-  const long distance = size < low ? low - size : size > high ? size - high : 0;
-  return distance > INT_MAX ? INT_MAX : static_cast<int>(distance);
-}
-
-std::vector<Image> imagesIn(const ThemeRoot& root, const std::string& name) {
-  if (root.cache.bytes.empty()) {
-    const auto it = root.listed.find(name);
-    return it == root.listed.end() ? std::vector<Image>{} : it->second;
-  }
-  std::vector<Image> images;
-  for (const CachedImage& c : cachedImages(root.cache.bytes, name)) {
-    const int dir = c.directory < root.cacheToDir.size() ? root.cacheToDir[c.directory] : -1;
-    if (dir >= 0) images.push_back({static_cast<uint16_t>(dir), c.flags});
-  }
-  return images;
-}
-
-// One theme without its parents: a folder of the right size first, else the
-// folder whose size is nearest; among equals the folder listed first, in the
-// base folder searched first.
-std::string lookupInTheme(const Theme& theme, const std::string& name, int size) {
-  struct Best {
-    int distance = INT_MAX;
-    size_t dir = SIZE_MAX;
-    size_t root = SIZE_MAX;
-    uint16_t flags = 0;
-  } best;
-  for (size_t r = 0; r < theme.roots.size(); ++r) {
-    for (const Image& image : imagesIn(theme.roots[r], name)) {
-      if (image.dir >= theme.dirs.size()) continue;
-      const ThemeDir& d = theme.dirs[image.dir];
-      const int distance = matchesSize(d, size) ? -1 : sizeDistance(d, size);
-      if (distance < best.distance || (distance == best.distance && image.dir < best.dir)) best = {distance, image.dir, r, image.flags};
+    case DirType::fixed: return std::labs(scaled - long{d.size} * dirScale);
+    case DirType::scalable:
+      if (scaled < long{d.minSize} * dirScale) return long{d.minSize} * dirScale - scaled;
+      if (scaled > long{d.maxSize} * dirScale) return scaled - long{d.maxSize} * dirScale;
+      return 0;
+    case DirType::threshold: {
+      const long low = (long{d.size} - d.threshold) * dirScale, high = (long{d.size} + d.threshold) * dirScale;
+      return scaled < low ? low - scaled : scaled > high ? scaled - high : 0;
     }
   }
-  if (best.root == SIZE_MAX) return {};
-  for (const Extension& e : kExtensions)
-    if (best.flags & e.flag) return joined(joined(theme.roots[best.root].path, theme.dirs[best.dir].subdir), name + e.suffix);
-  return {};
+  return 0;
 }
+
+// Whether folder a, met after b, takes the icon from it, as GTK 3.24 weighs
+// them: one that serves the size; else one to shrink over one to enlarge,
+// then the nearer; then the right scale; then a fixed size over a scalable
+// one; then the nearer nominal size, a tie going to a.
+bool betterMatch(const DirDef& a, long differenceA, const DirDef& b, long differenceB, int size) {
+  if (differenceA == 0) {
+    if (differenceB != 0) return true;
+  } else {
+    if (a.size >= size && b.size < size) return true;
+    if (a.size < size && b.size >= size) return false;
+    if (differenceA != differenceB) return differenceA < differenceB;
+  }
+  if ((a.scale == 1) != (b.scale == 1)) return a.scale == 1;
+  if ((a.type == DirType::scalable) != (b.type == DirType::scalable)) return b.type == DirType::scalable;
+  return std::labs(long{size} - long{a.size} * a.scale) <= std::labs(long{size} - long{b.size} * b.scale);
+}
+
+}  // namespace
+
+struct IconThemes::State {
+  std::vector<std::string> searchPath;
+  std::vector<Root> roots;
+  std::unordered_map<std::string, uint32_t> rootIndex;  // path -> roots
+  std::vector<uint32_t> places;  // the theme folders in GTK's order, latest first, repeats kept
+  std::vector<std::string> names;  // of the themes in `themes`
+  std::vector<Theme> themes;  // in search order
+  std::unordered_map<std::string, Unthemed> unthemed;
+  size_t entries = 0;
+
+  uint32_t rootFor(const std::string& path) {
+    if (const auto it = rootIndex.find(path); it != rootIndex.end()) return it->second;
+    Root root;
+    root.path = path;
+    root.exists = isFolder(path);
+    if (root.exists) {
+      root.cache = openIconCache(path);
+      const std::vector<std::string_view> folders = cacheDirectories(root.cache.bytes);
+      if (!folders.empty() && iconCacheIsWhole(root.cache.bytes)) {
+        for (size_t i = 0; i < folders.size(); ++i) root.cacheFolders.emplace(folders[i], static_cast<int32_t>(i));
+      } else {
+        root.cache = MappedCache();  // not a cache we can read: list instead
+      }
+    }
+    roots.push_back(std::move(root));
+    rootIndex.emplace(path, static_cast<uint32_t>(roots.size() - 1));
+    return static_cast<uint32_t>(roots.size() - 1);
+  }
+
+  // The root's index of a theme folder that holds icons, or -1.
+  static int32_t folderOf(Root& root, const std::string& subdir) {
+    if (!root.cache.bytes.empty()) {
+      const auto it = root.cacheFolders.find(subdir);
+      return it == root.cacheFolders.end() ? -1 : it->second;
+    }
+    if (const auto it = root.listedFolders.find(subdir); it != root.listedFolders.end()) return it->second;
+    int32_t index = -1;
+    if (GDir* folder = g_dir_open(joined(root.path, subdir).c_str(), 0, nullptr)) {
+      const auto id = static_cast<int32_t>(root.listedFolders.size());
+      while (const gchar* file = g_dir_read_name(folder)) {
+        const auto icon = iconFileName(file);
+        if (!icon) continue;
+        std::vector<Image>& images = root.listed[std::string(icon->first)];
+        if (images.empty() || images.back().folder != id) images.push_back({id, 0});
+        images.back().flags |= icon->second;
+        index = id;
+      }
+      g_dir_close(folder);
+    }
+    root.listedFolders.emplace(subdir, index);
+    return index;
+  }
+
+  // GTK's insert_theme, with a stack of its own in place of the recursion:
+  // the theme once, its folders in every root tried so far, then what it
+  // inherits, depth first.
+  // Each call inserts at most kMaxThemes themes, so that a chain without end
+  // still leaves room for the fallbacks after it.
+  void insert(const std::string& first) {
+    std::vector<std::string> pending{first};
+    const size_t themesBefore = themes.size();
+    for (size_t tries = 0; !pending.empty() && themes.size() - themesBefore < kMaxThemes && tries < kMaxThemeTries;) {
+      const std::string name = std::move(pending.back());
+      pending.pop_back();
+      if (!isThemeName(name) || std::find(names.begin(), names.end(), name) != names.end()) continue;
+      ++tries;
+      std::vector<uint32_t> own;
+      for (const std::string& base : searchPath) own.push_back(rootFor(joined(base, name)));
+      for (uint32_t r : own) {
+        if (places.size() >= kMaxRootPlaces) break;
+        places.insert(places.begin(), r);
+      }
+      std::unique_ptr<ThemeIndex> index;
+      for (uint32_t r : own) {
+        if (!roots[r].exists) continue;
+        if (std::optional<std::string> text = readRegularFile(joined(roots[r].path, "index.theme"), kMaxIndexBytes))
+          if ((index = ThemeIndex::read(std::move(*text)))) break;
+      }
+      // Without an index, or one that lists no folders, not a theme.
+      if (!index || !index->string("Icon Theme", "Directories")) continue;
+      Theme theme;
+      theme.defs = themeDirs(*index);
+      for (size_t d = 0; d < theme.defs.size(); ++d) {
+        for (uint32_t r : places) {
+          if (!roots[r].exists || entries >= kMaxEntries) continue;
+          const int32_t folder = folderOf(roots[r], theme.defs[d].subdir);
+          if (folder < 0) continue;
+          const auto entry = static_cast<uint32_t>(theme.entries.size());
+          theme.entries.push_back({static_cast<uint32_t>(d), r});
+          ++entries;
+          std::vector<uint32_t>& of = theme.entriesOf[uint64_t{r} << 32 | static_cast<uint32_t>(folder)];
+          if (of.empty() && std::find(theme.roots.begin(), theme.roots.end(), r) == theme.roots.end()) theme.roots.push_back(r);
+          of.push_back(entry);
+        }
+      }
+      const std::vector<std::string> parents = index->list("Icon Theme", "Inherits");
+      for (auto parent = parents.rbegin(); parent != parents.rend(); ++parent) pending.push_back(*parent);
+      names.push_back(name);
+      themes.push_back(std::move(theme));
+    }
+  }
+
+  // Files directly in the search path's folders, for names no theme has; a
+  // folder with a current icon-theme.cache is passed over, as GTK does.
+  void readUnthemed() {
+    for (const std::string& folder : searchPath) {
+      if (!isFolder(folder) || !openIconCache(folder).bytes.empty()) continue;
+      GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
+      if (!dir) continue;
+      while (const gchar* file = g_dir_read_name(dir)) {
+        const auto icon = iconFileName(file);
+        if (!icon) continue;
+        Unthemed& u = unthemed[std::string(icon->first)];
+        const std::string path = joined(folder, file);
+        if (icon->second == kCachedSvg) {
+          if (u.svg.empty()) u.svg = path;
+        } else if (icon->second > u.otherFlag) {
+          u.other = path;
+          u.otherFlag = icon->second;
+        }
+      }
+      g_dir_close(dir);
+    }
+  }
+
+  std::vector<Image> imagesIn(const Root& root, const std::string& name) const {
+    std::vector<Image> images;
+    if (root.cache.bytes.empty()) {
+      if (const auto it = root.listed.find(name); it != root.listed.end()) images = it->second;
+      return images;
+    }
+    for (const CachedImage& c : cachedImages(root.cache.bytes, name))
+      if (c.flags & kImageFlags) images.push_back({c.directory, static_cast<uint16_t>(c.flags & kImageFlags)});
+    // The cache keeps "name.symbolic.png" under "name.symbolic".
+    if (name.ends_with("-symbolic")) {
+      for (const CachedImage& c : cachedImages(root.cache.bytes, name + ".symbolic")) {
+        if (!(c.flags & kCachedPng)) continue;
+        const auto it = std::find_if(images.begin(), images.end(), [&](const Image& i) { return i.folder == c.directory; });
+        if (it == images.end()) images.push_back({c.directory, kSymbolicPng});
+        else it->flags = kSymbolicPng;
+      }
+    }
+    return images;
+  }
+
+  // GTK's theme_lookup_icon: every folder of the theme that has the icon,
+  // weighed in the theme's order.
+  std::string lookupInTheme(const Theme& theme, const std::string& name, int size) const {
+    std::vector<std::pair<uint32_t, uint16_t>> found;  // entry, flags
+    for (uint32_t r : theme.roots) {
+      for (const Image& image : imagesIn(roots[r], name)) {
+        const auto it = theme.entriesOf.find(uint64_t{r} << 32 | static_cast<uint32_t>(image.folder));
+        if (it == theme.entriesOf.end()) continue;
+        for (uint32_t entry : it->second) found.emplace_back(entry, image.flags);
+      }
+    }
+    if (found.empty()) return {};
+    std::sort(found.begin(), found.end());
+    size_t best = 0;
+    long bestDifference = sizeDifference(theme.defs[theme.entries[found[0].first].def], size);
+    for (size_t i = 1; i < found.size(); ++i) {
+      const DirDef& d = theme.defs[theme.entries[found[i].first].def];
+      const long difference = sizeDifference(d, size);
+      if (betterMatch(d, difference, theme.defs[theme.entries[found[best].first].def], bestDifference, size)) best = i, bestDifference = difference;
+    }
+    const Entry& e = theme.entries[found[best].first];
+    return joined(joined(roots[e.root].path, theme.defs[e.def].subdir), name + bestSuffix(found[best].second));
+  }
+
+  std::string lookup(const std::string& name, int size) const {
+    for (const Theme& theme : themes)
+      if (std::string file = lookupInTheme(theme, name, size); !file.empty()) return file;
+    const auto it = unthemed.find(name);
+    if (it == unthemed.end()) return {};
+    // A drawing beats an XPM, not a PNG.
+    const Unthemed& u = it->second;
+    if (!u.svg.empty() && (u.other.empty() || u.otherFlag < kCachedPng)) return u.svg;
+    return u.other;
+  }
+};
+
+IconThemes::IconThemes(std::vector<std::string> searchPath, const std::string& theme) : state_(std::make_unique<State>()) {
+  state_->searchPath = std::move(searchPath);
+  // Always Adwaita, gnome and hicolor after the theme and its parents, as
+  // GTK 3 looks: hicolor as the icon-theme rules ask, the other two so that
+  // icons a GNOME program names are there under any theme.
+  for (const char* name : {theme.c_str(), "Adwaita", "gnome", "hicolor"}) state_->insert(name);
+  state_->readUnthemed();
+}
+
+IconThemes::~IconThemes() = default;
+
+std::string IconThemes::lookup(std::string_view name, int size) const {
+  // A name is one file name; one with a slash would reach outside the themes.
+  if (name.empty() || name.find('/') != std::string_view::npos) return {};
+  return state_->lookup(std::string(name), size);
+}
+
+std::vector<std::string> IconThemes::defaultSearchPath() {
+  std::vector<std::string> path{joined(g_get_user_data_dir(), "icons"), joined(g_get_home_dir(), ".icons")};
+  for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) path.push_back(joined(*d, "icons"));
+  for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) path.push_back(joined(*d, "pixmaps"));
+  return path;
+}
+
+namespace {
 
 // The theme's name, settled once: on the thread that first asks.
 const std::string& chosenTheme() {
@@ -391,24 +526,6 @@ const std::string& chosenTheme() {
   return name;
 }
 
-IconSearch buildSearch() {
-  IconSearch s;
-  const std::vector<std::string> bases = iconBases();
-  s.chain = themeChain(bases, chosenTheme());
-  std::vector<std::string> folders = bases;
-  folders.push_back(joined(g_get_user_data_dir(), "pixmaps"));
-  for (const gchar* const* d = g_get_system_data_dirs(); *d; ++d) folders.push_back(joined(*d, "pixmaps"));
-  for (const std::string& folder : folders) {
-    std::unordered_set<std::string> files;
-    if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
-      while (const gchar* name = g_dir_read_name(dir)) files.emplace(name);
-      g_dir_close(dir);
-    }
-    if (!files.empty()) s.unthemed.emplace_back(folder, std::move(files));
-  }
-  return s;
-}
-
 }  // namespace
 
 std::string chosenThemeName() {
@@ -416,7 +533,7 @@ std::string chosenThemeName() {
   if (!name || !isThemeName(*name)) name = configuredTheme({"gtk-3.0/settings.ini", "gtk-4.0/settings.ini"}, "Settings", "gtk-icon-theme-name");
   if (!name || !isThemeName(*name)) name = configuredTheme({"kdeglobals"}, "Icons", "Theme");
   if (name && isThemeName(*name)) return *name;
-  for (const std::string& base : iconBases())
+  for (const std::string& base : IconThemes::defaultSearchPath())
     if (g_file_test(joined(base, "Adwaita/index.theme").c_str(), G_FILE_TEST_IS_REGULAR)) return "Adwaita";
   return "hicolor";
 }
@@ -425,9 +542,9 @@ namespace {
 
 // Built once and never changed after, so lookups on several threads share
 // it; any that come while it is built wait.
-const IconSearch& iconSearch() {
-  static const IconSearch search = buildSearch();
-  return search;
+const IconThemes& iconThemes() {
+  static const IconThemes themes(IconThemes::defaultSearchPath(), chosenTheme());
+  return themes;
 }
 
 }  // namespace
@@ -442,24 +559,12 @@ void chooseTheme() noexcept {
 
 void readThemes() noexcept {
   try {
-    iconSearch();
+    iconThemes();
   } catch (const std::exception&) {
     // Out of memory: the first lookup tries again.
   }
 }
 
-std::string lookupThemedIcon(std::string_view iconName, int size) {
-  // A name is one file name; one with a slash would reach outside the themes.
-  if (iconName.empty() || iconName.find('/') != std::string_view::npos) return {};
-  const IconSearch& search = iconSearch();
-  const std::string name(iconName);
-  for (const Theme& theme : search.chain)
-    if (std::string file = lookupInTheme(theme, name, size); !file.empty()) return file;
-  for (const auto& [folder, files] : search.unthemed) {
-    for (const Extension& e : kExtensions)
-      if (files.count(name + e.suffix)) return joined(folder, name + e.suffix);
-  }
-  return {};
-}
+std::string lookupThemedIcon(std::string_view iconName, int size) { return iconThemes().lookup(iconName, size); }
 
 }  // namespace corvane::gio

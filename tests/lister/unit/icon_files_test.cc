@@ -725,6 +725,12 @@ TEST(DrawnSvg, FeaturesTheInstalledDrawingsLackLookAsGdkPixbufDrawsThem) {
       {"a stretched one", head + R"svg(viewBox="0 0 16 8" preserveAspectRatio="none"><circle cx="8" cy="4" r="3" fill="#0a0"/></svg>)svg"},
       {"absolute units, no view box", head + R"svg(width="20pt" height="10mm"><rect x="1" y="1" width="18" height="30" fill="#a0a"/></svg>)svg"},
       {"round joins that turn back by exactly 180 degrees", head + R"svg(viewBox="0 0 32 32"><path d="M 8 8 L 24 24 Z" fill="none" stroke="#000" stroke-width="6" stroke-linejoin="round" stroke-linecap="round"/><path d="M 4 28 H 28 H 4" fill="none" stroke="#06c" stroke-width="4" stroke-linejoin="round"/></svg>)svg"},
+      {"user-space gradients with coordinates left out or in percent of the view box", head + R"svg(viewBox="0 0 48 24"><linearGradient id="a" gradientUnits="userSpaceOnUse" y2="24"><stop offset="0" stop-color="#f00"/><stop offset="1" stop-color="#00f"/></linearGradient><linearGradient id="b" gradientUnits="userSpaceOnUse" x1="10%" x2="90%"><stop offset="0" stop-color="#0f0"/><stop offset="1" stop-color="#000" stop-opacity=".2"/></linearGradient><radialGradient id="c" gradientUnits="userSpaceOnUse" fx="40%"><stop offset="0" stop-color="#ff0"/><stop offset="1" stop-color="#08f"/></radialGradient><rect width="24" height="24" fill="url(#a)"/><rect x="24" width="24" height="12" fill="url(#b)"/><rect x="24" y="12" width="24" height="12" fill="url(#c)"/></svg>)svg"},
+      {"the stroke under the fill by paint-order, inherited", head + R"svg(viewBox="0 0 16 16"><g paint-order="stroke"><circle cx="5" cy="5" r="3" fill="#fc0" stroke="#036" stroke-width="3"/><rect x="9" y="2" width="5" height="5" fill="#0c6" stroke="#600" stroke-width="2" style="paint-order: markers fill"/></g><path d="M2 13h12" stroke="#c00" stroke-width="3" paint-order="stroke fill markers"/></svg>)svg"},
+      {"a style sheet of class and id rules, as the themes' colour schemes", head + R"svg(viewBox="0 0 16 16"><defs><style type="text/css" id="current-color-scheme"><![CDATA[
+        /* the desktop's colours */ .ColorScheme-Text { color:#232629; } .ColorScheme-Highlight, .Other { color:#3daee9; fill-opacity: .8 }
+        #hot { fill: #e00 } .ColorScheme-Text { stroke: none }]]></style></defs><path class="ColorScheme-Text" fill="currentColor" stroke="#0f0" d="M1 1h6v6H1z"/><path class="Other ColorScheme-Highlight" style="fill:currentColor" d="M9 1h6v6H9z"/><rect id="hot" class="ColorScheme-Highlight" x="1" y="9" width="6" height="6"/><rect class="ColorScheme-Text" x="9" y="9" width="6" height="6" style="fill:#080"/></svg>)svg"},
+      {"subpaths of one fill whose areas in a pixel add up past it", head + R"svg(viewBox="0 0 32 32"><path d="M2 2h26v.3H2zM2 2.02h26v.3H2zM2 2.04h26v.3H2zM2 2.06h26v.3H2zM4 9.2h24v.5H4zM4 9.3h24v.5H4zM4 9.4h24v.5H4z" fill="#123"/></svg>)svg"},
       {"a thin stroke", head + R"svg(width="320" height="320"><path d="M10 55H300M10 100L300 200" stroke="#000" stroke-width="0.45"/><path d="M10 155H300" stroke="#000" stroke-width="0.55"/></svg>)svg"},
   };
   for (const auto& [name, svg] : documents) {
@@ -765,6 +771,11 @@ TEST(DrawnSvg, WhatItCannotDrawExactlyIsLeftToTheGeneralLoader) {
       {"a mask", head + R"svg(<mask id="m"><rect width="4" height="4" fill="white"/></mask><rect width="8" height="8" mask="url(#m)"/>)svg"},
       {"text", head + R"svg(<text x="2" y="12">A</text>)svg"},
       {"a style sheet", head + R"svg(<style>rect { fill: red }</style>)svg" + rect},
+      {"a style sheet's descendant selector", head + R"svg(<style>.a rect { fill: red }</style><g class="a">)svg" + rect + "</g>"},
+      {"a style sheet's at-rule", head + R"svg(<style>@media print { .a { fill: red } }</style><rect class="a" width="8" height="8"/>)svg"},
+      {"a style sheet for another medium", head + R"svg(<style media="print">.a { fill: red }</style><rect class="a" width="8" height="8"/>)svg"},
+      {"an important rule", head + R"svg(<style>.a { fill: red !important }</style><rect class="a" width="8" height="8"/>)svg"},
+      {"paint-order naming a part twice", head + R"svg(<rect width="8" height="8" stroke="red" paint-order="stroke stroke"/>)svg"},
       {"a pattern", head + R"svg(<pattern id="p" width="2" height="2"/><rect width="8" height="8" fill="url(#p)"/>)svg"},
       {"an image", head + R"svg(<image width="8" height="8" xlink:href="x.png"/>)svg"},
       {"a marker", head + R"svg(<path d="M0 0L8 8" stroke="red" marker-end="url(#m)"/>)svg"},

@@ -530,7 +530,8 @@ std::optional<int> reference(const Document& doc, std::string_view url) {
 std::optional<Paint> paint(const Document& doc, std::string_view v) {
   v = trim(v);
   if (v == "none") return Paint{};
-  if (v == "currentColor") return Paint{Paint::kCurrent, {}, -1};
+  // Keywords in any case, as CSS reads them.
+  if (v.size() == 12 && g_ascii_strncasecmp(v.data(), "currentColor", 12) == 0) return Paint{Paint::kCurrent, {}, -1};
   if (v.substr(0, 4) == "url(") {
     // A fallback after the reference matters only when it does not
     // resolve, and then this declines anyway.

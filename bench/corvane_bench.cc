@@ -95,6 +95,24 @@ struct IconName {
   bool drawing = false;  // some file of it is an SVG
 };
 
+// The environment of a desktop whose applications are in root/data: the
+// system's folders named (its MIME database, themes, schemas) beside them,
+// its own home and configuration, the applications folder's cache written.
+std::vector<std::string> desktopOf(const fs::path& root, std::initializer_list<const char*> systemFolders) {
+  const fs::path data = root / "data", shared = root / "share";
+  fs::create_directories(shared);
+  for (const char* folder : systemFolders)
+    if (fs::exists(kSystemData / folder)) fs::create_directory_symlink(kSystemData / folder, shared / folder);
+  fs::create_directories(root / "home");
+  std::system(("update-desktop-database '" + (data / "applications").string() + "'").c_str());
+  return {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
+          "HOME=" + (root / "home").string(),
+          "XDG_DATA_HOME=" + (root / "home/.local/share").string(),
+          "XDG_DATA_DIRS=" + data.string() + ":" + shared.string(),
+          "XDG_CONFIG_HOME=" + (root / "config").string(),
+          "XDG_CONFIG_DIRS=" + (root / "config-sys").string()};
+}
+
 // Icon names the installed Adwaita and hicolor themes draw, as files: a
 // spread across the alphabet of all of them, so the mix of sizes and
 // formats is the themes' own.
@@ -162,20 +180,9 @@ struct Database {
       writeFile(data / "applications" / (id + ".desktop"), entry);
     }
     writeFile(root / "config/mimeapps.list", "[Default Applications]\ntext/plain=org.example.Editor7.desktop\n");
-    const fs::path shared = root / "share";
-    fs::create_directories(shared);
-    for (const char* folder : {"mime", "icons", "pixmaps", "glib-2.0"})
-      if (fs::exists(kSystemData / folder)) fs::create_directory_symlink(kSystemData / folder, shared / folder);
-    fs::create_directories(root / "home");
-    std::system(("update-desktop-database '" + (data / "applications").string() + "'").c_str());
+    env = desktopOf(root, {"mime", "icons", "pixmaps", "glib-2.0"});
     textFile = root / "notes.txt";
     writeFile(textFile, "A plain text file.\n");
-    env = {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
-           "HOME=" + (root / "home").string(),
-           "XDG_DATA_HOME=" + (root / "home/.local/share").string(),
-           "XDG_DATA_DIRS=" + data.string() + ":" + shared.string(),
-           "XDG_CONFIG_HOME=" + (root / "config").string(),
-           "XDG_CONFIG_DIRS=" + (root / "config-sys").string()};
   }
   ~Database() { fs::remove_all(root); }
 };
@@ -242,21 +249,10 @@ struct RealDatabase {
       ++apps;
     }
     writeFile(root / "config/gtk-3.0/settings.ini", std::string("[Settings]\ngtk-icon-theme-name=") + theme + "\n");
-    const fs::path shared = root / "share";
-    fs::create_directories(shared);
     // No settings schemas: the theme is the one settings.ini names.
-    for (const char* folder : {"mime", "icons", "pixmaps"})
-      if (fs::exists(kSystemData / folder)) fs::create_directory_symlink(kSystemData / folder, shared / folder);
-    fs::create_directories(root / "home");
-    std::system(("update-desktop-database '" + (data / "applications").string() + "'").c_str());
+    env = desktopOf(root, {"mime", "icons", "pixmaps"});
     textFile = root / "notes.tex";
     writeFile(textFile, "\\documentclass{article}\n\\begin{document}A note.\\end{document}\n");
-    env = {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
-           "HOME=" + (root / "home").string(),
-           "XDG_DATA_HOME=" + (root / "home/.local/share").string(),
-           "XDG_DATA_DIRS=" + data.string() + ":" + shared.string(),
-           "XDG_CONFIG_HOME=" + (root / "config").string(),
-           "XDG_CONFIG_DIRS=" + (root / "config-sys").string()};
   }
   ~RealDatabase() { fs::remove_all(root); }
 };

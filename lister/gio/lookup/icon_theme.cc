@@ -329,7 +329,7 @@ struct IconThemes::State {
     if (root.exists) {
       root.cache = openIconCache(path);
       const std::vector<std::string_view> folders = cacheDirectories(root.cache.bytes);
-      if (!folders.empty() && iconCacheIsWhole(root.cache.bytes)) {
+      if (!folders.empty() && root.cache.isWhole()) {
         for (size_t i = 0; i < folders.size(); ++i) root.cacheFolders.emplace(folders[i], static_cast<int32_t>(i));
       } else {
         root.cache = MappedCache();  // not a cache we can read: list instead

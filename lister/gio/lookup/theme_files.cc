@@ -94,7 +94,11 @@ std::vector<CachedImage> cachedImages(std::string_view cache, std::string_view n
   return images;
 }
 
-bool iconCacheIsWhole(std::string_view cache) {
+namespace {
+
+// The walk of iconCacheIsWhole, calling step() every 1024 entries.
+template <class Step>
+bool wholeCache(std::string_view cache, Step step) {
   const size_t folders = cacheDirectories(cache).size();
   if (folders == 0) return false;
   const auto hashAt = u32(cache, 4);
@@ -107,6 +111,7 @@ bool iconCacheIsWhole(std::string_view cache) {
     auto entry = u32(cache, uint64_t{*hashAt} + 4 + 4 * uint64_t{bucket});
     for (; entry && *entry != kEndOfChain; entry = u32(cache, *entry)) {
       if (budget-- == 0) return false;
+      if ((budget & 1023) == 0) step();
       const auto nameAt = u32(cache, uint64_t{*entry} + 4);
       const auto listAt = u32(cache, uint64_t{*entry} + 8);
       if (!nameAt || !cString(cache, *nameAt) || !listAt) return false;
@@ -118,6 +123,21 @@ bool iconCacheIsWhole(std::string_view cache) {
     if (!entry) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool iconCacheIsWhole(std::string_view cache) {
+  return wholeCache(cache, [] {});
+}
+
+bool MappedCache::isWhole() const {
+  // The pages are the file's, unchanged: dropped, they are read back from
+  // the page cache when a lookup needs them.
+  const auto release = [this] { ::madvise(const_cast<char*>(bytes.data()), bytes.size(), MADV_DONTNEED); };
+  const bool whole = wholeCache(bytes, release);
+  release();
+  return whole;
 }
 
 MappedCache::MappedCache(MappedCache&& other) noexcept : bytes(std::exchange(other.bytes, {})) {}

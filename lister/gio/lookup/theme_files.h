@@ -49,6 +49,11 @@ struct MappedCache {
   MappedCache& operator=(const MappedCache&) = delete;
   ~MappedCache();
 
+  // iconCacheIsWhole over the mapping, handing its pages back as the walk
+  // goes: the walk touches every page, which would otherwise stay resident
+  // for the rest of the run (2.3 MiB of Papirus's 2.9 MB cache).
+  bool isWhole() const;
+
   std::string_view bytes;
 };
 MappedCache openIconCache(const std::string& themeFolder);

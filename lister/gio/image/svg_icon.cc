@@ -563,7 +563,7 @@ bool isOneOf(std::string_view v, std::initializer_list<std::string_view> allowed
 bool inertProperty(std::string_view n) {
   // A name that starts with a dash is private to the program that wrote it.
   static constexpr std::string_view kPrefixes[] = {"-", "font", "text-", "stroke-dashoffset", "word-spacing", "letter-spacing",
-                                                   "writing-mode", "direction", "dominant-baseline", "alignment-baseline",
+                                                   "writing-mode", "block-progression", "filter-", "direction", "dominant-baseline", "alignment-baseline",
                                                    "baseline-shift", "line-height", "white-space", "shape-padding", "shape-inside",
                                                    "shape-margin", "inline-size", "solid-", "color-interpolation", "color-rendering",
                                                    "color-profile", "image-rendering", "text-rendering", "enable-background",
@@ -603,7 +603,9 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
     d.strokeWidth = *w;
   } else if (n == "stroke-miterlimit") {
     const auto m = number(v);
-    if (!m || *m < 1) return false;
+    // A limit under 1 passes no miter: every one is bevelled, as the
+    // general loader's rasteriser does with the 0 editors write.
+    if (!m || *m < 0) return false;
     d.miterLimit = *m;
   } else if (n == "fill-rule" || n == "clip-rule") {
     if (v != "nonzero" && v != "evenodd") return false;

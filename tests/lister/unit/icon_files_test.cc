@@ -731,6 +731,7 @@ TEST(DrawnSvg, FeaturesTheInstalledDrawingsLackLookAsGdkPixbufDrawsThem) {
         /* the desktop's colours */ .ColorScheme-Text { color:#232629; } .ColorScheme-Highlight, .Other { color:#3daee9; fill-opacity: .8 }
         #hot { fill: #e00 } .ColorScheme-Text { stroke: none }]]></style></defs><path class="ColorScheme-Text" fill="currentcolor" stroke="#0f0" d="M1 1h6v6H1z"/><path class="Other ColorScheme-Highlight" style="fill:currentColor" d="M9 1h6v6H9z"/><rect id="hot" class="ColorScheme-Highlight" x="1" y="9" width="6" height="6"/><rect class="ColorScheme-Text" x="9" y="9" width="6" height="6" style="fill:#080"/></svg>)svg"},
       {"subpaths of one fill whose areas in a pixel add up past it", head + R"svg(viewBox="0 0 32 32"><path d="M2 2h26v.3H2zM2 2.02h26v.3H2zM2 2.04h26v.3H2zM2 2.06h26v.3H2zM4 9.2h24v.5H4zM4 9.3h24v.5H4zM4 9.4h24v.5H4z" fill="#123"/></svg>)svg"},
+      {"miter limits under 1, which bevel every join", head + R"svg(viewBox="0 0 16 16"><path d="M2 14L8 2L14 14" fill="none" stroke="#000" stroke-width="2" stroke-miterlimit="0"/><g stroke-miterlimit="1.5"><path d="M2 8L8 12L14 8" fill="none" stroke="#c00" stroke-width="2" style="stroke-miterlimit:0"/></g></svg>)svg"},
       {"a thin stroke", head + R"svg(width="320" height="320"><path d="M10 55H300M10 100L300 200" stroke="#000" stroke-width="0.45"/><path d="M10 155H300" stroke="#000" stroke-width="0.55"/></svg>)svg"},
   };
   for (const auto& [name, svg] : documents) {
@@ -818,7 +819,7 @@ TEST(DrawnSvg, WhatItCannotDrawExactlyIsLeftToTheGeneralLoader) {
   }
   // Other vocabularies, metadata and editors' attributes change no pixel.
   const std::string editor = std::string(kHead) +
-                             R"svg(xmlns:ed="http://example.com/editor" xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" width="16" height="16" ed:version="1"><title>t</title><metadata><rdf:RDF><rdf:Description/></rdf:RDF></metadata><ed:grid><rect width="1" height="1"/></ed:grid><rect width="8" height="8" ed:label="x" class="c" style="font-family:Sans;marker:none;-ed-private:1"/></svg>)svg";
+                             R"svg(xmlns:ed="http://example.com/editor" xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" width="16" height="16" ed:version="1"><title>t</title><metadata><rdf:RDF><rdf:Description/></rdf:RDF></metadata><ed:grid><rect width="1" height="1"/></ed:grid><rect width="8" height="8" ed:label="x" class="c" style="font-family:Sans;marker:none;-ed-private:1;block-progression:tb;filter-blend-mode:normal;filter-gaussianBlur-deviation:0"/></svg>)svg";
   const auto withExtras = drawnSvg(editor, 32), plain = drawnSvg(head + rect + "</svg>", 32);
   ASSERT_TRUE(withExtras);
   EXPECT_EQ(*withExtras, *plain);

@@ -88,11 +88,18 @@ bool accessibilityEnabled() {
 
 namespace {
 
+// Applications that let the front-window scan run into its timeout are left
+// out of the scans of the next seconds: one hung application must not hold
+// every query of the front application.
+constexpr int kScanTimeoutMs = 100;
+constexpr double kSilentFor = 5.0;
+
 // The application in front: the one whose window the X server's window
 // manager names active, where there is one (no application is asked, so a
 // hung one delays nothing); else, as on Wayland, the one whose window has
-// AT-SPI's active state.
+// AT-SPI's active state, each asked within a short timeout.
 std::optional<Application> frontApplication(std::optional<int32_t>& otherPid) {
+  static std::map<std::string, double> silentUntil;
   std::vector<Application> apps = applications();
   if (const auto pid = x11ActiveWindowPid()) {
     for (Application& app : apps)
@@ -100,11 +107,25 @@ std::optional<Application> frontApplication(std::optional<int32_t>& otherPid) {
     otherPid = pid;  // a window of a process that is not on the bus
     return std::nullopt;
   }
+  const Api* a = api();
+  if (!a) return std::nullopt;
+  const double now = monotonicNow();
+  std::optional<Application> front;
+  a->atspi_set_timeout(kScanTimeoutMs, -1);
   for (Application& app : apps) {
+    const std::string bus = busNameOf(app.root.get()->accessible);
+    if (auto it = silentUntil.find(bus); it != silentUntil.end() && it->second > now) continue;
     AXError error = kAXSuccess;
-    if (activeWindowOf(app.root.get()->accessible, error)) return std::move(app);
+    const double asked = monotonicNow();
+    const bool active = static_cast<bool>(activeWindowOf(app.root.get()->accessible, error));
+    if (!active && monotonicNow() - asked >= kScanTimeoutMs / 1000.0 * 0.9) silentUntil[bus] = now + kSilentFor;
+    if (active) {
+      front = std::move(app);
+      break;
+    }
   }
-  return std::nullopt;
+  a->atspi_set_timeout(static_cast<int>(kCallTimeout * 1000), -1);
+  return front;
 }
 
 // The name an application gives itself on the bus, asked once per bus name:

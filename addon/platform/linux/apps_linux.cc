@@ -10,6 +10,23 @@
 
 namespace platform::lx {
 
+namespace {
+
+// Roots seen by pid. libatspi disposes an application whose connection left
+// the bus (NameOwnerChanged), which clears its connection: a root whose
+// application still has one is the process's.
+std::map<int32_t, Element>& knownRoots() {
+  static auto& roots = *new std::map<int32_t, Element>();
+  return roots;
+}
+
+bool connected(const Element& root) {
+  AtspiAccessible* a = root ? root.get()->accessible : nullptr;
+  return a && a->parent.app && a->parent.app->bus;
+}
+
+}  // namespace
+
 std::vector<Application> applications() {
   std::vector<Application> apps;
   const Api* a = api();
@@ -23,9 +40,22 @@ std::vector<Application> applications() {
     Application app;
     app.pid = pidOfBusName(root);
     app.root = adoptAccessible(root, true);
+    if (app.pid > 0) knownRoots()[app.pid] = app.root.share();
     apps.push_back(std::move(app));
   }
   return apps;
+}
+
+Element applicationOfProcess(int32_t pid) {
+  if (pid <= 0) return {};
+  auto& known = knownRoots();
+  if (auto it = known.find(pid); it != known.end()) {
+    if (connected(it->second)) return it->second.share();
+    known.erase(it);
+  }
+  for (Application& app : applications())
+    if (app.pid == pid) return std::move(app.root);
+  return {};
 }
 
 Element activeWindowOf(AtspiAccessible* application, AXError& error) {
@@ -100,13 +130,12 @@ constexpr double kSilentFor = 5.0;
 // AT-SPI's active state, each asked within a short timeout.
 std::optional<Application> frontApplication(std::optional<int32_t>& otherPid) {
   static std::map<std::string, double> silentUntil;
-  std::vector<Application> apps = applications();
   if (const auto pid = x11ActiveWindowPid()) {
-    for (Application& app : apps)
-      if (app.pid == *pid) return std::move(app);
+    if (Element root = applicationOfProcess(*pid)) return Application{std::move(root), *pid};
     otherPid = pid;  // a window of a process that is not on the bus
     return std::nullopt;
   }
+  std::vector<Application> apps = applications();
   const Api* a = api();
   if (!a) return std::nullopt;
   const double now = monotonicNow();
@@ -173,8 +202,7 @@ namespace platform {
 
 std::optional<RunningApplication> runningApplication(int32_t pid) {
   if (pid <= 0) return std::nullopt;
-  for (lx::Application& app : lx::applications())
-    if (app.pid == pid) return lx::recordOf(pid, app.root.get()->accessible);
+  if (Element root = lx::applicationOfProcess(pid)) return lx::recordOf(pid, root.get()->accessible);
   // Not on the bus, but running: named from its desktop entry alone.
   if (access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0) return std::nullopt;
   return lx::recordOf(pid, nullptr);

@@ -23,6 +23,7 @@ bool load(Api& a) {
   void* glib = openLibrary("libglib-2.0.so.0");
   void* gobject = openLibrary("libgobject-2.0.so.0");
   void* gio = openLibrary("libgio-2.0.so.0");
+  void* dbus = openLibrary("libdbus-1.so.3");
   bool all = true;
 #define PELMORA_RESOLVE_FROM(library) \
   [&](const char* name, auto& function) { all = resolve(library, name, function) && all; }
@@ -30,19 +31,23 @@ bool load(Api& a) {
   auto fromGlib = PELMORA_RESOLVE_FROM(glib);
   auto fromGobject = PELMORA_RESOLVE_FROM(gobject);
   auto fromGio = PELMORA_RESOLVE_FROM(gio);
+  auto fromDbus = PELMORA_RESOLVE_FROM(dbus);
 #undef PELMORA_RESOLVE_FROM
 #define PELMORA_ATSPI(name) fromAtspi(#name, a.name);
 #define PELMORA_GLIB(name) fromGlib(#name, a.name);
 #define PELMORA_GOBJECT(name) fromGobject(#name, a.name);
 #define PELMORA_GIO(name) fromGio(#name, a.name);
+#define PELMORA_DBUS(name) fromDbus(#name, a.name);
   PELMORA_ATSPI_FUNCTIONS(PELMORA_ATSPI)
   PELMORA_GLIB_FUNCTIONS(PELMORA_GLIB)
   PELMORA_GOBJECT_FUNCTIONS(PELMORA_GOBJECT)
   PELMORA_GIO_FUNCTIONS(PELMORA_GIO)
+  PELMORA_DBUS_FUNCTIONS(PELMORA_DBUS)
 #undef PELMORA_ATSPI
 #undef PELMORA_GLIB
 #undef PELMORA_GOBJECT
 #undef PELMORA_GIO
+#undef PELMORA_DBUS
   return all;
 }
 

@@ -41,7 +41,8 @@ namespace platform::lx {
   X(atspi_text_add_selection)                 \
   X(atspi_editable_text_set_text_contents)    \
   X(atspi_component_grab_focus)               \
-  X(atspi_value_get_current_value)
+  X(atspi_value_get_current_value)            \
+  X(atspi_accessible_get_toolkit_name)
 
 #define PELMORA_GLIB_FUNCTIONS(X) \
   X(g_free)                       \
@@ -67,6 +68,24 @@ namespace platform::lx {
   X(g_desktop_app_info_new_from_filename) \
   X(g_app_info_get_name)
 
+// For the reads of a text's value and selection sent together (ax_linux.cc).
+#define PELMORA_DBUS_FUNCTIONS(X)    \
+  X(dbus_message_new_method_call)    \
+  X(dbus_message_append_args)        \
+  X(dbus_connection_send_with_reply) \
+  X(dbus_pending_call_block)         \
+  X(dbus_pending_call_steal_reply)   \
+  X(dbus_pending_call_unref)         \
+  X(dbus_message_unref)              \
+  X(dbus_message_get_type)           \
+  X(dbus_message_get_args)           \
+  X(dbus_message_iter_init)          \
+  X(dbus_message_iter_recurse)       \
+  X(dbus_message_iter_get_arg_type)  \
+  X(dbus_message_iter_get_basic)     \
+  X(dbus_error_init)                 \
+  X(dbus_error_free)
+
 // Every function the Linux layer calls, resolved once.
 struct Api {
 #define PELMORA_MEMBER(name) decltype(&::name) name = nullptr;
@@ -74,6 +93,7 @@ struct Api {
   PELMORA_GLIB_FUNCTIONS(PELMORA_MEMBER)
   PELMORA_GOBJECT_FUNCTIONS(PELMORA_MEMBER)
   PELMORA_GIO_FUNCTIONS(PELMORA_MEMBER)
+  PELMORA_DBUS_FUNCTIONS(PELMORA_MEMBER)
 #undef PELMORA_MEMBER
   AtspiAccessible* desktop = nullptr;  // owned for the life of the process
 };

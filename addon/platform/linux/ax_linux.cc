@@ -76,14 +76,15 @@ bool has(uint64_t states, AtspiStateType state) { return (states >> state) & 1; 
 // a bound (GTK 4, Qt).
 constexpr int kFocusWalkLimit = 400;
 
-Element focusedWithin(const Api& a, AtspiAccessible* root, AXError& error) {
+// kAXAttributeUnsupported when the object offers no Collection.
+Element focusedByCollection(const Api& a, AtspiAccessible* root, AXError& error) {
   const double asked = lx::monotonicNow();
   AtspiCollection* collection = a.atspi_accessible_get_collection_iface(root);
-  if (!collection && lx::ranIntoTimeout(asked)) {
-    error = kAXCannotComplete;
+  if (!collection) {
+    error = lx::ranIntoTimeout(asked) ? kAXCannotComplete : kAXAttributeUnsupported;
     return {};
   }
-  if (collection) {
+  {
     GArray* wanted = a.g_array_new(FALSE, FALSE, sizeof(AtspiStateType));
     const AtspiStateType focused = ATSPI_STATE_FOCUSED;
     a.g_array_append_vals(wanted, &focused, 1);
@@ -112,6 +113,12 @@ Element focusedWithin(const Api& a, AtspiAccessible* root, AXError& error) {
     a.g_array_free(found, TRUE);
     return result;
   }
+}
+
+Element focusedWithin(const Api& a, AtspiAccessible* root, AXError& error) {
+  Element found = focusedByCollection(a, root, error);
+  if (error != kAXAttributeUnsupported) return found;
+  error = kAXSuccess;
   std::deque<AtspiAccessible*> queue{static_cast<AtspiAccessible*>((a.g_object_ref)(root))};
   Element result;
   for (int examined = 0; !queue.empty() && !result && examined < kFocusWalkLimit; ++examined) {
@@ -243,14 +250,48 @@ std::optional<CharRange> selectionOf(const Api& a, AtspiAccessible* object, AXEr
   return result;
 }
 
-AttributeResult rangeResult(const std::string& text, CharRange chars) {
-  const auto start = unicode::utf16UnitsBeforeCodePoint(text, std::min(chars.start, chars.end));
-  const auto end = unicode::utf16UnitsBeforeCodePoint(text, std::max(chars.start, chars.end));
+// Qt 5 counts its texts' offsets in UTF-16 units, as the logic does; GTK and
+// Chromium count code points, as AT-SPI says. The toolkit's name is asked
+// once per application (libatspi keeps it).
+bool offsetsInUtf16(const Api& a, AtspiAccessible* object) {
+  GError* e = nullptr;
+  gchar* toolkit = a.atspi_accessible_get_toolkit_name(object, &e);
+  const bool qt = !lx::failed(e) && toolkit && std::string_view(toolkit).starts_with("Qt");
+  a.g_free(toolkit);
+  return qt;
+}
+
+std::optional<int64_t> unitsBefore(std::string_view text, int64_t offset, bool utf16) {
+  if (!utf16) return unicode::utf16UnitsBeforeCodePoint(text, offset);
+  if (offset < 0 || !unicode::codePointsBeforeUtf16Unit(text, offset)) return std::nullopt;
+  return offset;
+}
+
+std::optional<int64_t> offsetOf(std::string_view text, int64_t units, bool utf16) {
+  const auto codePoints = unicode::codePointsBeforeUtf16Unit(text, units);
+  if (!codePoints) return std::nullopt;
+  return utf16 ? units : *codePoints;
+}
+
+AttributeResult rangeResult(const std::string& text, CharRange chars, bool utf16) {
+  const auto start = unitsBefore(text, std::min(chars.start, chars.end), utf16);
+  const auto end = unitsBefore(text, std::max(chars.start, chars.end), utf16);
   // An offset past the text stands for a range the text cannot hold.
   if (!start || !end) return success(ValueKind::otherAXValue);
   AttributeResult r = success(ValueKind::range);
   r.range = {*start, *end - *start};
   return r;
+}
+
+// AXSelectedTextRange in UTF-16 units, or AXSelectedText: the text it spans.
+AttributeResult rangeOrSelectedText(const std::string& text, CharRange chars, bool utf16, std::string_view attribute) {
+  AttributeResult range = rangeResult(text, chars, utf16);
+  if (attribute == "AXSelectedTextRange") return range;
+  if (range.kind != ValueKind::range) return failure(kAXFailure);
+  const auto units = unicode::utf16FromUtf8(text);
+  if (!units) return failure(kAXFailure);
+  return stringResult(unicode::utf8FromUtf16(
+      std::span(*units).subspan(static_cast<size_t>(range.range.location), static_cast<size_t>(range.range.length))));
 }
 
 AttributeResult childrenOf(const Api& a, AtspiAccessible* object) {
@@ -293,6 +334,14 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
   AtspiAccessible* object = element.accessible;
   AXError error = kAXSuccess;
   if (attribute == "AXFocusedUIElement") {
+    // Only the focus widget of an active window has the focused state, so
+    // an application that offers Collection is asked at its root, in one
+    // round trip; one that does not is walked from its active window.
+    if (element.application) {
+      Element focused = focusedByCollection(a, object, error);
+      if (error != kAXAttributeUnsupported) return error ? failure(error) : elementResult(std::move(focused));
+      error = kAXSuccess;
+    }
     Element window = element.application ? lx::activeWindowOf(object, error) : Element::retain(&element);
     if (!window) return error ? failure(error) : success(ValueKind::none);
     Element focused = focusedWithin(a, window.get()->accessible, error);
@@ -305,10 +354,14 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
     return error ? failure(error) : elementResult(std::move(window));
   }
   if (attribute == "AXRole" || attribute == "AXSubrole") {
-    const Role role = roleOf(a, object);
-    if (role.error) return failure(role.error);
-    if (attribute == "AXRole") return stringResult(std::string(role.name.role));
-    return role.name.subrole.empty() ? failure(kAXAttributeUnsupported) : stringResult(std::string(role.name.subrole));
+    if (!element.roleName) {
+      const Role role = roleOf(a, object);
+      if (role.error) return failure(role.error);
+      element.roleName.emplace(role.name.role, role.name.subrole);
+    }
+    const auto& [role, subrole] = *element.roleName;
+    if (attribute == "AXRole") return stringResult(std::string(role));
+    return subrole.empty() ? failure(kAXAttributeUnsupported) : stringResult(std::string(subrole));
   }
   if (attribute == "AXRoleDescription" || attribute == "AXTitle") {
     GError* e = nullptr;
@@ -340,13 +393,7 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
     if (!text) return failure(error);
     auto chars = selectionOf(a, object, error);
     if (!chars) return failure(error);
-    AttributeResult range = rangeResult(*text, *chars);
-    if (attribute == "AXSelectedTextRange") return range;
-    if (range.kind != ValueKind::range) return failure(kAXFailure);
-    const auto units = unicode::utf16FromUtf8(*text);
-    if (!units) return failure(kAXFailure);
-    return stringResult(unicode::utf8FromUtf16(
-        std::span(*units).subspan(static_cast<size_t>(range.range.location), static_cast<size_t>(range.range.length))));
+    return rangeOrSelectedText(*text, *chars, offsetsInUtf16(a, object), attribute);
   }
   if (attribute == "AXChildren") return childrenOf(a, object);
   if (attribute == "AXParent") return parentOf(a, object);
@@ -360,6 +407,138 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
   return failure(kAXAttributeUnsupported);
 }
 
+// ---- A text's value and selection, read together -------------------------
+
+struct TextState {
+  AXError error = kAXSuccess;  // of the whole batch
+  std::string text;
+  std::optional<CharRange> chars;  // the selection, else the caret
+  bool utf16 = false;
+};
+
+bool isTextAttribute(std::string_view attribute) {
+  return attribute == "AXValue" || attribute == "AXSelectedTextRange" || attribute == "AXSelectedText";
+}
+
+bool wantsTextState(std::span<const std::string_view> attributes) {
+  size_t count = 0;
+  for (std::string_view attribute : attributes) count += isTextAttribute(attribute);
+  return count >= 2;
+}
+
+// Sends the calls one after the other without waiting, then takes the
+// replies in order: four questions, one wait for the application.
+struct Batch {
+  const Api& a;
+  AtspiAccessible* object;
+  std::vector<DBusPendingCall*> pending;
+
+  void call(DBusMessage* message) {
+    DBusPendingCall* call = nullptr;
+    if (message && a.dbus_connection_send_with_reply(object->parent.app->bus, message, &call,
+                                                     static_cast<int>(lx::kCallTimeout * 1000)))
+      pending.push_back(call);
+    else
+      pending.push_back(nullptr);
+    if (message) a.dbus_message_unref(message);
+  }
+  DBusMessage* message(const char* interface, const char* method) {
+    return a.dbus_message_new_method_call(object->parent.app->bus_name, object->parent.path, interface, method);
+  }
+  // The reply of the i-th call, or null for an error or no reply.
+  DBusMessage* reply(size_t i) {
+    DBusPendingCall* call = pending[i];
+    if (!call) return nullptr;
+    a.dbus_pending_call_block(call);
+    DBusMessage* r = a.dbus_pending_call_steal_reply(call);
+    a.dbus_pending_call_unref(call);
+    pending[i] = nullptr;
+    if (r && a.dbus_message_get_type(r) == DBUS_MESSAGE_TYPE_METHOD_RETURN) return r;
+    if (r) a.dbus_message_unref(r);
+    return nullptr;
+  }
+  ~Batch() {
+    for (DBusPendingCall* call : pending)
+      if (call) {
+        a.dbus_pending_call_block(call);
+        a.dbus_pending_call_unref(call);
+      }
+  }
+};
+
+TextState textStateOf(const Api& a, ElementObject& element) {
+  TextState state;
+  AtspiAccessible* object = element.accessible;
+  AtspiText* iface = interfaceOf(a.atspi_accessible_get_text_iface, object, state.error);
+  if (!iface) return state;
+  a.g_object_unref(iface);
+  if (!object->parent.app || !object->parent.app->bus || !object->parent.app->bus_name || !object->parent.path) {
+    state.error = kAXInvalidElement;
+    return state;
+  }
+  state.utf16 = offsetsInUtf16(a, object);
+  const double started = lx::monotonicNow();
+  Batch batch{a, object, {}};
+  const dbus_int32_t zero = 0, whole = INT_MAX;
+  DBusMessage* getText = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetText");
+  if (getText) a.dbus_message_append_args(getText, DBUS_TYPE_INT32, &zero, DBUS_TYPE_INT32, &whole, DBUS_TYPE_INVALID);
+  batch.call(getText);
+  batch.call(batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetNSelections"));
+  DBusMessage* getSelection = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetSelection");
+  if (getSelection) a.dbus_message_append_args(getSelection, DBUS_TYPE_INT32, &zero, DBUS_TYPE_INVALID);
+  batch.call(getSelection);
+  DBusMessage* getCaret = batch.message(DBUS_INTERFACE_PROPERTIES, "Get");
+  const char* textInterface = ATSPI_DBUS_INTERFACE_TEXT;
+  const char* caretOffset = "CaretOffset";
+  if (getCaret)
+    a.dbus_message_append_args(getCaret, DBUS_TYPE_STRING, &textInterface, DBUS_TYPE_STRING, &caretOffset,
+                               DBUS_TYPE_INVALID);
+  batch.call(getCaret);
+
+  DBusMessage* r = batch.reply(0);
+  const char* value = nullptr;
+  if (!r || !a.dbus_message_get_args(r, nullptr, DBUS_TYPE_STRING, &value, DBUS_TYPE_INVALID) || !value) {
+    if (r) a.dbus_message_unref(r);
+    state.error = lx::ranIntoTimeout(started) ? kAXCannotComplete : kAXFailure;
+    return state;
+  }
+  state.text = value;
+  a.dbus_message_unref(r);
+  element.lastText = state.text;
+
+  dbus_int32_t selections = 0, start = 0, end = 0;
+  if ((r = batch.reply(1))) {
+    a.dbus_message_get_args(r, nullptr, DBUS_TYPE_INT32, &selections, DBUS_TYPE_INVALID);
+    a.dbus_message_unref(r);
+  }
+  // A toolkit without a selection may answer its index with an error.
+  if ((r = batch.reply(2))) {
+    if (selections > 0 &&
+        a.dbus_message_get_args(r, nullptr, DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID) &&
+        start != end)
+      state.chars = CharRange{start, end};
+    a.dbus_message_unref(r);
+  }
+  if ((r = batch.reply(3))) {
+    DBusMessageIter iter, variant;
+    dbus_int32_t caret = -1;
+    if (a.dbus_message_iter_init(r, &iter) && a.dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
+      a.dbus_message_iter_recurse(&iter, &variant);
+      if (a.dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_INT32) a.dbus_message_iter_get_basic(&variant, &caret);
+    }
+    if (!state.chars && caret >= 0) state.chars = CharRange{caret, caret};
+    a.dbus_message_unref(r);
+  }
+  if (!state.chars) state.error = lx::ranIntoTimeout(started) ? kAXCannotComplete : kAXSuccess;
+  return state;
+}
+
+AttributeResult fromTextState(const TextState& state, std::string_view attribute) {
+  if (attribute == "AXValue") return state.error && state.text.empty() ? failure(state.error) : stringResult(state.text);
+  if (!state.chars) return failure(state.error ? state.error : kAXFailure);
+  return rangeOrSelectedText(state.text, *state.chars, state.utf16, attribute);
+}
+
 // The host's own windows answer from its main loop, which this very call
 // holds: each query would only wait out the timeout.
 bool ownProcess(ElementObject& element) { return lx::pidOfBusName(element.accessible) == getpid(); }
@@ -368,12 +547,7 @@ bool ownProcess(ElementObject& element) { return lx::pidOfBusName(element.access
 
 bool isProcessTrusted() noexcept { return lx::api() && lx::accessibilityEnabled(); }
 
-Element applicationElement(int32_t pid) noexcept {
-  if (pid <= 0) return {};
-  for (lx::Application& app : lx::applications())
-    if (app.pid == pid) return std::move(app.root);
-  return {};
-}
+Element applicationElement(int32_t pid) noexcept { return lx::applicationOfProcess(pid); }
 
 int32_t elementPid(ElementRef element) noexcept { return element ? lx::pidOfBusName(element->accessible) : 0; }
 
@@ -399,8 +573,14 @@ AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
 std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes) {
   std::vector<AttributeResult> results;
   results.reserve(attributes.size());
+  // The text's value and selection come from one batch of calls: sent
+  // together, answered in one round trip.
+  std::optional<TextState> text;
+  if (const Api* a = lx::api(); a && element && !ownProcess(*element) && wantsTextState(attributes))
+    text = textStateOf(*a, *element);
   for (std::string_view attribute : attributes) {
-    AttributeResult r = copyAttribute(element, attribute);
+    AttributeResult r = text && isTextAttribute(attribute) ? fromTextState(*text, attribute)
+                                                           : copyAttribute(element, attribute);
     // As on macOS, an attribute without a value is an error here.
     if (r.ok() && r.kind == ValueKind::none) r = failure(kAXNoValue);
     results.push_back(std::move(r));
@@ -488,8 +668,9 @@ AXError setRangeAttribute(ElementRef element, std::string_view attribute, TextRa
   std::optional<std::string> text = element->lastText;
   if (!text) text = textOf(*a, *element, error);
   if (!text) return error;
-  const auto start = unicode::codePointsBeforeUtf16Unit(*text, value.location);
-  const auto end = unicode::codePointsBeforeUtf16Unit(*text, value.location + value.length);
+  const bool utf16 = offsetsInUtf16(*a, element->accessible);
+  const auto start = offsetOf(*text, value.location, utf16);
+  const auto end = offsetOf(*text, value.location + value.length, utf16);
   if (!start || !end) return kAXIllegalArgument;
   AtspiText* iface = interfaceOf(a->atspi_accessible_get_text_iface, element->accessible, error);
   if (!iface) return error;

@@ -19,6 +19,9 @@ struct ElementObject {
   std::atomic<int> refs = 1;
   AtspiAccessible* accessible = nullptr;
   bool application = false;  // an application's root
+  // The object's role in the logic's vocabulary, once asked: an object keeps
+  // its role, and the multi-line state that names a text role.
+  std::optional<std::pair<std::string_view, std::string_view>> roleName;
   // The text this reference last read, for the offsets of a selection set
   // that follows at once: AT-SPI counts code points, the logic UTF-16 units.
   std::optional<std::string> lastText;
@@ -63,6 +66,11 @@ struct Application {
 
 // The applications on the accessibility bus, as the registry lists them.
 std::vector<Application> applications();
+
+// The root of the process's application: from those seen before while its
+// connection lasts (no round trip), else from the registry's list; empty
+// when the process has none on the bus.
+Element applicationOfProcess(int32_t pid);
 
 // The window of the application that has the active state (the one that
 // receives the keyboard), or nothing.

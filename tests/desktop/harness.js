@@ -583,8 +583,8 @@ function writeDesktopFile(desktop, id, name, argv) {
 
 // The field set-up an application gets: text, caret and selection of each
 // field, by name. options.text/caret/selection are the focused field's.
-function fieldSpecs(spec, options, focusName) {
-  return spec.fields.map((name) => {
+function fieldSetups(kindInfo, options, focusName) {
+  return kindInfo.fields.map((name) => {
     const own = (options.fields && options.fields[name]) || {};
     const merged = { name, text: '', ...own };
     if (name === focusName) {
@@ -594,10 +594,10 @@ function fieldSpecs(spec, options, focusName) {
   });
 }
 
-function expectedField(spec) {
-  const length = [...spec.text].length;
-  const caret = spec.selection ? spec.selection[1] : (spec.caret === undefined ? length : spec.caret);
-  return { name: spec.name, text: spec.text, caret, selection: spec.selection && spec.selection[0] !== spec.selection[1] ? spec.selection : null };
+function expectedField(setup) {
+  const length = [...setup.text].length;
+  const caret = setup.selection ? setup.selection[1] : (setup.caret === undefined ? length : setup.caret);
+  return { name: setup.name, text: setup.text, caret, selection: setup.selection && setup.selection[0] !== setup.selection[1] ? setup.selection : null };
 }
 
 // What the reader should see of a field set up as want, in AT-SPI's offsets
@@ -728,12 +728,12 @@ class PipeChannel {
   quit(timeoutMs) { return this.request('quit', {}, timeoutMs); }
 }
 
-async function launchPython(desktop, kind, spec, options, info) {
-  const script = path.join(HERE, 'apps', spec.toolkit === 'qt5' ? 'qt5_app.py' : 'gtk_app.py');
+async function launchPython(desktop, kind, kindInfo, options, info) {
+  const script = path.join(HERE, 'apps', kindInfo.toolkit === 'qt5' ? 'qt5_app.py' : 'gtk_app.py');
   const config = path.join(desktop.dir, 'apps', `${info.desktopId}.json`);
   fs.writeFileSync(config, JSON.stringify({
-    toolkit: spec.toolkit, widget: spec.widget, title: info.title, prgname: info.prgname,
-    focus: spec.fields.indexOf(info.focusName), fields: info.specs,
+    toolkit: kindInfo.toolkit, widget: kindInfo.widget, title: info.title, prgname: info.prgname,
+    focus: kindInfo.fields.indexOf(info.focusName), fields: info.setups,
   }));
   const argv = [PYTHON, script, config];
   const proc = startLaunched(desktop, info, argv, { PYTHONIOENCODING: 'utf-8', PYTHONDONTWRITEBYTECODE: '1', ...options.env });
@@ -758,10 +758,10 @@ function startLaunched(desktop, info, argv, extraEnv, stdio = ['pipe', 'pipe', '
 
 // ---- Chromium: a local page, driven over the DevTools pipe (fds 3 and 4)
 
-function pageHtml(specs, elements) {
+function pageHtml(setups, elements) {
   const attr = (s) => s.replace(/&/g, '&amp;').replace(/"/g, '&quot;').replace(/</g, '&lt;');
   const text = (s) => s.replace(/&/g, '&amp;').replace(/</g, '&lt;');
-  const byName = Object.fromEntries(specs.map((s) => [s.name, s]));
+  const byName = Object.fromEntries(setups.map((s) => [s.name, s]));
   const filler = [];
   for (let i = 0; i < elements; i++) {
     // A mixture of what pages hold: paragraphs, links, buttons, list items.
@@ -901,10 +901,10 @@ class ChromiumChannel {
   quit(timeoutMs) { return this.devtools.send('Browser.close', {}, undefined, timeoutMs); }
 }
 
-async function launchChromium(desktop, kind, spec, options, info) {
+async function launchChromium(desktop, kind, kindInfo, options, info) {
   const { width = 1024, height = 768, elements = 0, forceAccessibility = true } = options.chromium || {};
   const page = path.join(desktop.dir, 'apps', `${info.desktopId}.html`);
-  fs.writeFileSync(page, pageHtml(info.specs, elements));
+  fs.writeFileSync(page, pageHtml(info.setups, elements));
   const profile = path.join(desktop.dir, 'apps', `${info.desktopId}-profile`);
   const argv = ['chromium', '--no-sandbox', '--disable-gpu', '--no-first-run', '--no-default-browser-check',
     '--disable-background-networking', '--disable-component-update', '--disable-sync', '--disable-breakpad',
@@ -918,17 +918,17 @@ async function launchChromium(desktop, kind, spec, options, info) {
   await devtools.attach(timeoutMs);
   await waitFor(() => devtools.evaluate("document.readyState === 'complete' && !!window.pelmora"),
     { timeoutMs, what: 'the test page loading' });
-  app.channel = new ChromiumChannel(devtools, spec.fields);
+  app.channel = new ChromiumChannel(devtools, kindInfo.fields);
   app.devtools = devtools;
   const place = async (s) => {
     const want = expectedField(s);
     const sel = want.selection || [want.caret, want.caret];
-    await app.control('select', { field: spec.fields.indexOf(s.name), start: sel[0], end: sel[1] });
+    await app.control('select', { field: kindInfo.fields.indexOf(s.name), start: sel[0], end: sel[1] });
   };
-  for (const s of info.specs) if (s.name !== info.focusName) await place(s);
+  for (const s of info.setups) if (s.name !== info.focusName) await place(s);
   // The focused field last: a selection placed elsewhere may take the focus.
-  await app.control('focus', { field: spec.fields.indexOf(info.focusName) });
-  await place(info.specs.find((s) => s.name === info.focusName));
+  await app.control('focus', { field: kindInfo.fields.indexOf(info.focusName) });
+  await place(info.setups.find((s) => s.name === info.focusName));
   return app;
 }
 
@@ -946,33 +946,33 @@ let appCounter = 0;
 // stop(), quit(), pause(), resume(), setText(), select(), focusField(),
 // present(), state() }.
 async function launchApp(desktop, kind, options = {}) {
-  const spec = KINDS[kind];
-  if (!spec) throw new Error(`unknown application kind ${kind}; known: ${Object.keys(KINDS).join(', ')}`);
+  const kindInfo = KINDS[kind];
+  if (!kindInfo) throw new Error(`unknown application kind ${kind}; known: ${Object.keys(KINDS).join(', ')}`);
   const missing = missingPackages([kind]);
   if (missing.length) throw new Error(`${kind} needs ${missing.join(', ')}: ${installCommand(missing)}`);
-  const focusName = options.focus || spec.focus || spec.fields[0];
-  if (!spec.fields.includes(focusName)) throw new Error(`${kind} has no field ${focusName}; it has ${spec.fields.join(', ')}`);
-  const desktopId = desktop.desktopId(kind, options.id || spec.id);
+  const focusName = options.focus || kindInfo.focus || kindInfo.fields[0];
+  if (!kindInfo.fields.includes(focusName)) throw new Error(`${kind} has no field ${focusName}; it has ${kindInfo.fields.join(', ')}`);
+  const desktopId = desktop.desktopId(kind, options.id || kindInfo.id);
   const info = {
     desktopId,
-    name: options.name || spec.title,
-    title: spec.title,
+    name: options.name || kindInfo.title,
+    title: kindInfo.title,
     prgname: options.prgname || desktopId,
-    fields: spec.fields,
+    fields: kindInfo.fields,
     focusName,
-    specs: fieldSpecs(spec, options, focusName),
+    setups: fieldSetups(kindInfo, options, focusName),
     appToken: `${process.pid}-${++appCounter}`,
     timings: {},
   };
   const timeoutMs = options.timeoutMs || TIMEOUT_MS;
   const t0 = Date.now();
   try {
-    const app = spec.toolkit === 'chromium'
-      ? await launchChromium(desktop, kind, spec, options, info)
-      : await launchPython(desktop, kind, spec, options, info);
+    const app = kindInfo.toolkit === 'chromium'
+      ? await launchChromium(desktop, kind, kindInfo, options, info)
+      : await launchPython(desktop, kind, kindInfo, options, info);
     app.timings.shownMs = Date.now() - t0;
     if (options.waitForFocus === false) return app;
-    const want = asReported(kind, expectedField(info.specs.find((s) => s.name === focusName)));
+    const want = asReported(kind, expectedField(info.setups.find((s) => s.name === focusName)));
     await waitFor(async () => {
       if (!app.proc.running) throw new Error(`it exited${app.proc.why()}`);
       const field = await desktop.reader.field(app.pid, { timeoutMs: 3000 });

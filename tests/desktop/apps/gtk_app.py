@@ -28,8 +28,8 @@ loop = GLib.MainLoop()
 class Field:
     """One editable widget; offsets in characters, as GTK counts them."""
 
-    def __init__(self, spec):
-        self.name = spec['name']
+    def __init__(self, setup):
+        self.name = setup['name']
         if cfg['widget'] == 'textview':
             self.widget = Gtk.TextView()
             self.buffer = self.widget.get_buffer()
@@ -40,7 +40,7 @@ class Field:
             self.widget.update_property([Gtk.AccessibleProperty.LABEL], [self.name])
         else:
             self.widget.get_accessible().set_name(self.name)
-        self.set_text(spec.get('text', ''))
+        self.set_text(setup.get('text', ''))
 
     def text(self):
         if self.buffer:
@@ -85,8 +85,8 @@ class Field:
 def build():
     win = Gtk.Window(title=cfg.get('title', 'test'))
     win.set_default_size(480, 200)
-    specs = cfg['fields']
-    fields = [Field(s) for s in specs]
+    setups = cfg['fields']
+    fields = [Field(s) for s in setups]
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
     for f in fields:
         child = f.widget
@@ -119,9 +119,9 @@ def focus(index):
     return f
 
 
-def place(index, spec):
-    caret = spec.get('caret', len(fields[index].text()))
-    sel = spec.get('selection') or [caret, caret]
+def place(index, setup):
+    caret = setup.get('caret', len(fields[index].text()))
+    sel = setup.get('selection') or [caret, caret]
     fields[index].select(sel[0], sel[1])
 
 
@@ -130,8 +130,8 @@ def first_focus():
     # selection is placed after it.
     index = cfg.get('focus', 0)
     focus(index)
-    for i, spec in enumerate(cfg['fields']):
-        place(i, spec)
+    for i, setup in enumerate(cfg['fields']):
+        place(i, setup)
     control.write({'event': 'ready', 'pid': os.getpid(), 'fields': [f.name for f in fields]})
     return False
 

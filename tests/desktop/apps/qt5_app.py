@@ -25,10 +25,10 @@ win.setWindowTitle(cfg.get('title', 'test'))
 win.resize(480, 200)
 layout = QVBoxLayout(win)
 edits = []
-for spec in cfg['fields']:
+for setup in cfg['fields']:
     e = QLineEdit()
-    e.setAccessibleName(spec['name'])
-    e.setText(spec.get('text', ''))
+    e.setAccessibleName(setup['name'])
+    e.setText(setup.get('text', ''))
     layout.addWidget(e)
     edits.append(e)
 
@@ -43,9 +43,9 @@ def select(index, start, end):
         e.setSelection(a, b - a)  # the cursor ends at b
 
 
-def place(index, spec):
-    caret = spec.get('caret', len(edits[index].text()))
-    sel = spec.get('selection') or [caret, caret]
+def place(index, setup):
+    caret = setup.get('caret', len(edits[index].text()))
+    sel = setup.get('selection') or [caret, caret]
     select(index, sel[0], sel[1])
 
 
@@ -106,8 +106,8 @@ notifier.activated.connect(lambda *_: pipe.readable() or notifier.setEnabled(Fal
 def first_focus():
     win.activateWindow()
     focus(cfg.get('focus', 0))
-    for i, spec in enumerate(cfg['fields']):
-        place(i, spec)
+    for i, setup in enumerate(cfg['fields']):
+        place(i, setup)
     control.write({'event': 'ready', 'pid': os.getpid(), 'fields': [s['name'] for s in cfg['fields']]})
 
 

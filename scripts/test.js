@@ -13,6 +13,8 @@ const path = require('node:path');
 const { root, run, cacheEntry, configurePreset, buildPreset, main } = require('./setup');
 
 const e2eDir = path.join(root, 'tests', 'e2e');
+// The desktop build against real toolkit windows (tests/desktop, Linux).
+const desktopDir = path.join(root, 'tests', 'desktop');
 const e2eFiles = () => fs.readdirSync(e2eDir).filter((f) => f.endsWith('.test.js')).sort()
   .map((f) => path.join(e2eDir, f));
 
@@ -45,6 +47,7 @@ function plain() {
   run('ctest', ['--preset', 'release']);
   if (process.platform === 'linux') {
     run(process.execPath, ['--test', ...e2eFiles()]);
+    run(process.execPath, ['--test', desktopDir]);
   } else {
     // They drive the simulated desktop through the addon, which a macOS build
     // does not carry; .github/workflows/macos.yml calls the real one.
@@ -93,11 +96,13 @@ function sanitized() {
     ASAN_OPTIONS: `detect_leaks=1:log_path=${logDir}/asan:abort_on_error=0:detect_odr_violation=0`,
     UBSAN_OPTIONS: 'print_stacktrace=1:halt_on_error=1',
     PELMORA_ADDON: path.join(buildDir, 'addon', 'sim', 'pelmora.node'),
+    PELMORA_DESKTOP_ADDON: path.join(buildDir, 'addon', 'linux', 'pelmora.node'),
     PELMORA_SIM_CONTROL: path.join(buildDir, 'tests', 'pelmora_sim_control.node'),
   };
   let failure = null;
   try {
     run(process.execPath, ['--test', ...e2eFiles()], { env });
+    run(process.execPath, ['--test', path.join(desktopDir, 'addon.test.js')], { env });
   } catch (e) {
     failure = e;
   }

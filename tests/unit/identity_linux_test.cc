@@ -52,6 +52,9 @@ TEST(DesktopId, PathsAndFilesAsTheDesktopEntrySpecificationNamesThem) {
   EXPECT_EQ(desktopFileOf("plain"), (data / "applications/plain.desktop").string());
   EXPECT_FALSE(desktopFileOf("missing"));
   EXPECT_FALSE(desktopFileOf("../applications/plain")) << "an id names no path of its own";
+  EXPECT_EQ(platform::lx::desktopIdOfWindowClass("plain (/tmp/profile)", "Plain"), "plain") << "Chromium's WM_CLASS";
+  EXPECT_EQ(platform::lx::desktopIdOfWindowClass("kde4-kate", "Kate"), "kde4-kate");
+  EXPECT_FALSE(platform::lx::desktopIdOfWindowClass("nothing", "Nothing"));
 
   // GIO's launch environment names the process it started, not its children,
   // which inherit the variables.

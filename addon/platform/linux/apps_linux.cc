@@ -183,6 +183,9 @@ RunningApplication recordOf(int32_t pid, AtspiAccessible* root) {
   RunningApplication record;
   record.pid = pid;
   record.bundleID = desktopIdOfProcess(pid);
+  if (!record.bundleID)
+    if (const auto windowClass = x11WindowClass(pid))
+      record.bundleID = desktopIdOfWindowClass(windowClass->first, windowClass->second);
   if (record.bundleID) record.name = desktopEntryName(*record.bundleID);
   if (!record.name && root) record.name = busApplicationName(root);
   return record;

@@ -34,6 +34,7 @@ namespace platform::lx {
   X(atspi_collection_get_matches)             \
   X(atspi_text_get_text)                      \
   X(atspi_text_get_caret_offset)              \
+  X(atspi_text_get_character_count)           \
   X(atspi_text_get_n_selections)              \
   X(atspi_text_get_selection)                 \
   X(atspi_text_set_caret_offset)              \

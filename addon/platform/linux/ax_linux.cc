@@ -3,7 +3,6 @@
 // EditableText, Component, Value) of the session's accessibility bus.
 #include <unistd.h>
 
-#include <climits>
 #include <deque>
 
 #include "platform/linux/desktop_linux.h"
@@ -193,8 +192,6 @@ Role roleOf(const Api& a, AtspiAccessible* object) {
   return r;
 }
 
-// The whole text. GTK 4.8's GtkText answers GetText(0, -1) with nothing, and
-// every toolkit takes an end past the last character as the end.
 // An interface of the object; kAXAttributeUnsupported when it has none, or
 // kAXCannotComplete when asking which it has ran into the timeout.
 template <class Iface>
@@ -205,12 +202,20 @@ Iface* interfaceOf(Iface* (*get)(AtspiAccessible*), AtspiAccessible* object, AXE
   return iface;
 }
 
+// The whole text: GetText(0, -1), as AT-SPI means it. GTK 4.8's GtkText
+// clamps that end to 0 and answers nothing, so an empty answer from a text
+// that has characters is asked again up to its length. An end past the
+// length is no way round: Chromium 156 drops its window on one.
 std::optional<std::string> textOf(const Api& a, ElementObject& element, AXError& error) {
   AtspiText* text = interfaceOf(a.atspi_accessible_get_text_iface, element.accessible, error);
   if (!text) return std::nullopt;
   GError* e = nullptr;
   const double started = lx::monotonicNow();
-  std::string value = adoptString(a, a.atspi_text_get_text(text, 0, INT_MAX, &e));
+  std::string value = adoptString(a, a.atspi_text_get_text(text, 0, -1, &e));
+  if (!e && value.empty()) {
+    const int count = a.atspi_text_get_character_count(text, &e);
+    if (!e && count > 0) value = adoptString(a, a.atspi_text_get_text(text, 0, count, &e));
+  }
   a.g_object_unref(text);
   if (e) {
     error = lx::takeError(e, started);
@@ -254,8 +259,10 @@ std::optional<CharRange> selectionOf(const Api& a, AtspiAccessible* object, AXEr
 // Chromium count code points, as AT-SPI says. The toolkit's name is asked
 // once per application (libatspi keeps it).
 bool offsetsInUtf16(const Api& a, AtspiAccessible* object) {
+  // Asked of the application's root: Qt answers it there only.
+  AtspiAccessible* root = object->parent.app && object->parent.app->root ? object->parent.app->root : object;
   GError* e = nullptr;
-  gchar* toolkit = a.atspi_accessible_get_toolkit_name(object, &e);
+  gchar* toolkit = a.atspi_accessible_get_toolkit_name(root, &e);
   const bool qt = !lx::failed(e) && toolkit && std::string_view(toolkit).starts_with("Qt");
   a.g_free(toolkit);
   return qt;
@@ -479,7 +486,7 @@ TextState textStateOf(const Api& a, ElementObject& element) {
   state.utf16 = offsetsInUtf16(a, object);
   const double started = lx::monotonicNow();
   Batch batch{a, object, {}};
-  const dbus_int32_t zero = 0, whole = INT_MAX;
+  const dbus_int32_t zero = 0, whole = -1;
   DBusMessage* getText = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetText");
   if (getText) a.dbus_message_append_args(getText, DBUS_TYPE_INT32, &zero, DBUS_TYPE_INT32, &whole, DBUS_TYPE_INVALID);
   batch.call(getText);
@@ -504,6 +511,11 @@ TextState textStateOf(const Api& a, ElementObject& element) {
   }
   state.text = value;
   a.dbus_message_unref(r);
+  // GTK 4.8 answers an end of -1 with nothing (see textOf).
+  if (state.text.empty()) {
+    AXError again = kAXSuccess;
+    if (auto text = textOf(a, element, again)) state.text = std::move(*text);
+  }
   element.lastText = state.text;
 
   dbus_int32_t selections = 0, start = 0, end = 0;

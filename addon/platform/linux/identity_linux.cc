@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -128,6 +129,19 @@ std::optional<std::string> desktopIdOfProcess(int32_t pid) {
     // The innermost unit first: a terminal's shells sit in units of their own.
     for (size_t slash; (slash = line.rfind('/')) != std::string_view::npos; line = line.substr(0, slash))
       if (auto id = desktopIdOfUnit(line.substr(slash + 1)); id && desktopFileOf(*id)) return id;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> desktopIdOfWindowClass(std::string_view instance, std::string_view windowClass) {
+  // Chromium names a profile folder after its instance: "chromium (folder)".
+  if (const size_t space = instance.find(' '); space != std::string_view::npos) instance = instance.substr(0, space);
+  for (std::string_view name : {windowClass, instance}) {
+    if (name.empty()) continue;
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& id : {std::string(name), lower})
+      if (desktopFileOf(id)) return id;
   }
   return std::nullopt;
 }

@@ -20,6 +20,12 @@ std::optional<std::string> desktopIdOfPath(std::string_view path);
 std::optional<std::string> desktopIdOfUnit(std::string_view unit);
 std::optional<std::string> desktopFileOf(std::string_view id);
 
+// The id a window's WM_CLASS names, as desktop shells match windows to
+// applications: the class, then the instance (each also lower-cased), when a
+// desktop file of that id exists. Chromium, for one, writes its process title
+// over its environment, and its windows are all that names it.
+std::optional<std::string> desktopIdOfWindowClass(std::string_view instance, std::string_view windowClass);
+
 // The entry's Name in the user's language.
 std::optional<std::string> desktopEntryName(std::string_view id);
 

@@ -113,17 +113,44 @@ std::optional<int32_t> x11ActiveWindowPid() {
   return pidOfWindow(*x, active[0]);
 }
 
+namespace {
+
+// The topmost of the process's windows, as the window manager stacks them.
+std::optional<xcb_window_t> topWindowOf(const X11& x, int32_t pid) {
+  const auto windows = property(x, x.root, x.clientList, XCB_ATOM_WINDOW);
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+    if (pidOfWindow(x, *it) == pid) return *it;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::pair<std::string, std::string>> x11WindowClass(int32_t pid) {
+  const X11* x = x11();
+  if (!x) return std::nullopt;
+  const auto window = topWindowOf(*x, pid);
+  if (!window) return std::nullopt;
+  auto cookie = x->xcb_get_property(x->connection, 0, *window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+  xcb_get_property_reply_t* reply = x->xcb_get_property_reply(x->connection, cookie, nullptr);
+  std::optional<std::pair<std::string, std::string>> result;
+  if (reply && reply->format == 8) {
+    const std::string both(static_cast<const char*>(x->xcb_get_property_value(reply)),
+                           static_cast<size_t>(x->xcb_get_property_value_length(reply)));
+    const size_t zero = both.find('\0');
+    if (zero != std::string::npos) result.emplace(both.substr(0, zero), std::string(both.c_str() + zero + 1));
+  }
+  std::free(reply);
+  return result;
+}
+
 bool x11Activate(int32_t pid) {
   const X11* x = x11();
   if (!x) return false;
-  // The topmost of the process's windows, as the window manager stacks them.
-  const auto windows = property(*x, x->root, x->clientList, XCB_ATOM_WINDOW);
-  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-    if (pidOfWindow(*x, *it) != pid) continue;
+  if (const auto window = topWindowOf(*x, pid)) {
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
-    message.window = *it;
+    message.window = *window;
     message.type = x->activeWindow;
     message.data.data32[0] = 2;  // from a pager: window managers honour it
     message.data.data32[1] = XCB_CURRENT_TIME;

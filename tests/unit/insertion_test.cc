@@ -74,10 +74,40 @@ TEST(VerifiedWrite, TextThatIsNotUtf8IsRefusedAndTeachesNothing) {
   platform::Element application = platform::applicationElement(9);
   platform::AttributeResult windows = platform::copyAttribute(application.get(), "AXWindows");
   ASSERT_EQ(windows.elements.size(), 1u);
-  EXPECT_FALSE(tryAXWrite(windows.elements[0].get(), "bad \xC3", "com.example.bytes", true));
+  EXPECT_FALSE(tryAXWrite({windows.elements[0].get(), "keep me", {0, 0}, "bad \xC3", true}, "com.example.bytes", true));
   EXPECT_EQ(sim::findNode(sim::Value("f"))->value.string, "keep me");
   EXPECT_EQ(gClipboardPreferredAppendBundles().count("com.example.bytes"), 0u);
   sim::reset();
+}
+
+// What a field may store of what it was given, and nothing more.
+TEST(VerifiedWrite, NormalFormsOfTheWrittenTextCountAndNothingLooser) {
+  struct Case {
+    const char* shown;
+    const char* written;
+    bool singleLine;
+    bool counts;
+  };
+  const Case cases[] = {
+      {"caf\x65\xCC\x81", "caf\xC3\xA9", false, true},  // decomposed
+      {"a\nb\nc", "a\r\nb\rc", false, true},              // one form of line break
+      {"a\r\nb", "a\nb", false, true},
+      {"line", "line\n", false, true},                       // the final break dropped
+      {"line", "line\r\n", false, true},
+      {"a\nb", "a\r\nb\r\n", false, true},
+      {"a b", "a\nb", true, true},                           // one line: breaks as spaces
+      {"a b c", "a\r\nb\rc\n", true, true},
+      {"a b ", "a\nb\n", true, true},
+      {"a b", "a\nb", false, false},                         // not in a field of several lines
+      {"line", "line\n\n", false, false},                   // one final break, not two
+      {"ab", "a\nb", true, false},                           // a break is not dropped inside
+      {"a\xE2\x80\xA8" "b", "a\nb", false, false},          // U+2028 is no line break here
+      {"a b", "a  b", true, false},
+      {"dictated wor", "dictated words", false, false},         // cut short
+      {"", "x", true, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(showsWrittenValue(c.shown, c.written, c.singleLine), c.counts) << c.shown << " for " << c.written;
 }
 
 TEST(ForegroundShell, FirstForegroundLineDecides) {

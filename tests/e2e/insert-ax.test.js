@@ -352,6 +352,7 @@ test('late, normalising and capped fields, and text of every kind, end holding t
   const rows = [
     // [what, field, text, verdict, the field's value at the end, learned]
     ['at once', {}, 'say "hi"\n\ttab \\ back \u{1F44D}\u{1F3FD}', 'ok', 'ab say "hi"\n\ttab \\ back \u{1F44D}\u{1F3FD}'],
+    ['U+0000 and what follows it', {}, 'x\u0000y', 'ok', 'ab x\u0000y'],
     ['0.61 s late', { onWrite: { delay: 0.61 } }, 'words', 'ok', 'ab words'],
     ['1 s late', { onWrite: { delay: 1 } }, 'words', 'ok', 'ab words'],
     ['3 s late', { onWrite: { delay: 3 } }, 'words', 'ok', 'ab words'],

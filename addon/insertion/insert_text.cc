@@ -145,8 +145,12 @@ std::string insertTextIntoFocusedElementText(std::string_view text, std::string_
 
   const std::string& bundle = target->bundleID;
   if (ttyScriptFor(bundle)) {
-    if (insertViaTTY(text, bundle)) return success("tty", *target);
-    return declineForPaste(*target, "tty_write_failed");
+    const platform::TypingOutcome outcome = insertViaTTY(text, bundle);
+    if (outcome == platform::TypingOutcome::typed) return success("tty", *target);
+    // A line typed in part is brought forward all the same: the user
+    // finishes it there, since a paste would repeat the part.
+    return declineForPaste(*target, outcome == platform::TypingOutcome::partial ? "tty_write_incomplete"
+                                                                                : "tty_write_failed");
   }
   if (contains(jetbrainsIDs, bundle)) return declineForPaste(*target, "clipboard_preferred_jetbrains");
   if (isWebEditorBundle(bundle)) return declineForPaste(*target, "clipboard_preferred_web_editor_bundle");

@@ -8,6 +8,10 @@
 // the same less those the themes have as drawings only or also (which need
 // librsvg), one whose only icon is a drawing. Peak resident size is the
 // kernel's accounting of each finished child, the largest of the runs.
+//
+// Then the same on the desktop files Debian's packages installed here, under
+// each theme Debian ships: all of them, and the same less the applications
+// whose icon corvane leaves to librsvg under that theme.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -21,8 +25,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "lister/gio/files.h"
+#include "lister/gio/image/svg_icon.h"
+#include "lister/gio/lookup/icon_theme.h"
 
 extern char** environ;
 
@@ -85,6 +94,24 @@ struct IconName {
   bool png = false;      // some file of it is a PNG
   bool drawing = false;  // some file of it is an SVG
 };
+
+// The environment of a desktop whose applications are in root/data: the
+// system's folders named (its MIME database, themes, schemas) beside them,
+// its own home and configuration, the applications folder's cache written.
+std::vector<std::string> desktopOf(const fs::path& root, std::initializer_list<const char*> systemFolders) {
+  const fs::path data = root / "data", shared = root / "share";
+  fs::create_directories(shared);
+  for (const char* folder : systemFolders)
+    if (fs::exists(kSystemData / folder)) fs::create_directory_symlink(kSystemData / folder, shared / folder);
+  fs::create_directories(root / "home");
+  std::system(("update-desktop-database '" + (data / "applications").string() + "'").c_str());
+  return {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
+          "HOME=" + (root / "home").string(),
+          "XDG_DATA_HOME=" + (root / "home/.local/share").string(),
+          "XDG_DATA_DIRS=" + data.string() + ":" + shared.string(),
+          "XDG_CONFIG_HOME=" + (root / "config").string(),
+          "XDG_CONFIG_DIRS=" + (root / "config-sys").string()};
+}
 
 // Icon names the installed Adwaita and hicolor themes draw, as files: a
 // spread across the alphabet of all of them, so the mix of sizes and
@@ -153,20 +180,9 @@ struct Database {
       writeFile(data / "applications" / (id + ".desktop"), entry);
     }
     writeFile(root / "config/mimeapps.list", "[Default Applications]\ntext/plain=org.example.Editor7.desktop\n");
-    const fs::path shared = root / "share";
-    fs::create_directories(shared);
-    for (const char* folder : {"mime", "icons", "pixmaps", "glib-2.0"})
-      if (fs::exists(kSystemData / folder)) fs::create_directory_symlink(kSystemData / folder, shared / folder);
-    fs::create_directories(root / "home");
-    std::system(("update-desktop-database '" + (data / "applications").string() + "'").c_str());
+    env = desktopOf(root, {"mime", "icons", "pixmaps", "glib-2.0"});
     textFile = root / "notes.txt";
     writeFile(textFile, "A plain text file.\n");
-    env = {"PATH=" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
-           "HOME=" + (root / "home").string(),
-           "XDG_DATA_HOME=" + (root / "home/.local/share").string(),
-           "XDG_DATA_DIRS=" + data.string() + ":" + shared.string(),
-           "XDG_CONFIG_HOME=" + (root / "config").string(),
-           "XDG_CONFIG_DIRS=" + (root / "config-sys").string()};
   }
   ~Database() { fs::remove_all(root); }
 };
@@ -175,6 +191,71 @@ const Database& database(Icons which) {
   static const Database databases[] = {Database(kNoIcons), Database(kAllIcons), Database(kPngIcons), Database(kOneDrawing)};
   return databases[which];
 }
+
+// The desktop files of the installed packages under one theme: every one,
+// or only those whose icon corvane draws without librsvg. The file is a
+// TeX source: the text editors open it, and a TeX editor whose icon under
+// Papirus is a drawing corvane leaves to librsvg (latexila) names it.
+constexpr const char* kThemes[] = {"Papirus", "breeze", "Adwaita"};
+enum RealIcons : int64_t { kEveryApp, kNoneForLibrsvg };
+
+// The installed desktop files whose icon, under the theme, corvane leaves to
+// librsvg. Found in a child process: the themes read here would otherwise
+// stay in this process, whose size the spawned commands' peaks include
+// until they exec.
+std::set<std::string> iconsForLibrsvg(const char* theme) {
+  const fs::path out = fs::temp_directory_path() / ("corvane-bench-classes-" + std::to_string(getpid()));
+  const pid_t child = fork();
+  if (child == 0) {
+    const corvane::gio::IconThemes themes({(kSystemData / "icons").string(), (kSystemData / "pixmaps").string()}, theme);
+    std::ofstream list(out);
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(kSystemData / "applications", ec)) {
+      const std::optional<std::string> text = corvane::gio::readRegularFile(entry.path(), 1 << 20);
+      const std::string icon = text ? corvane::gio::iniValue(*text, "Desktop Entry", "Icon").value_or("") : "";
+      if (icon.empty()) continue;
+      const std::string file = icon[0] == '/' ? icon : themes.lookup(icon, 32);
+      const std::optional<std::string> bytes = file.ends_with(".svg") ? corvane::gio::readRegularFile(file, 512 << 10) : std::nullopt;
+      if (bytes && !corvane::gio::drawnSvg(*bytes, 32)) list << entry.path().filename().string() << "\n";
+    }
+    list.close();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::set<std::string> names;
+  std::ifstream in(out);
+  for (std::string line; std::getline(in, line);) names.insert(line);
+  fs::remove(out);
+  return names;
+}
+
+struct RealDatabase {
+  fs::path root;
+  fs::path textFile;
+  std::vector<std::string> env;
+  std::set<std::string> forLibrsvg;  // desktop files whose icon librsvg draws
+  size_t apps = 0;
+
+  RealDatabase(const char* theme, RealIcons which) : forLibrsvg(iconsForLibrsvg(theme)) {
+    root = fs::temp_directory_path() / ("corvane-bench-real-" + std::to_string(getpid()) + "-" + theme + "-" + std::to_string(which));
+    fs::remove_all(root);
+    const fs::path data = root / "data";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(kSystemData / "applications", ec)) {
+      if (entry.path().extension() != ".desktop" || (which == kNoneForLibrsvg && forLibrsvg.count(entry.path().filename().string()))) continue;
+      fs::create_directories(data / "applications");
+      fs::copy_file(entry.path(), data / "applications" / entry.path().filename(), ec);
+      ++apps;
+    }
+    writeFile(root / "config/gtk-3.0/settings.ini", std::string("[Settings]\ngtk-icon-theme-name=") + theme + "\n");
+    // No settings schemas: the theme is the one settings.ini names.
+    env = desktopOf(root, {"mime", "icons", "pixmaps"});
+    textFile = root / "notes.tex";
+    writeFile(textFile, "\\documentclass{article}\n\\begin{document}A note.\\end{document}\n");
+  }
+  ~RealDatabase() { fs::remove_all(root); }
+};
 
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -187,6 +268,31 @@ double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const size_t n = values.size();
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// corvane and gio mime in turn, A B A B; the medians and the peaks.
+void timeInTurn(benchmark::State& state, const std::vector<std::string>& corvane, const std::vector<std::string>& gio, const std::vector<std::string>& env) {
+  std::vector<double> corvaneMs, gioMs, ratios;
+  long corvanePeak = 0, gioPeak = 0;
+  for (auto _ : state) {
+    const Run a = run(corvane, env);
+    const Run b = run(gio, env);
+    if (!a.ok || !b.ok) {
+      state.SkipWithError("a command failed");
+      return;
+    }
+    corvaneMs.push_back(a.wallMs);
+    gioMs.push_back(b.wallMs);
+    ratios.push_back(a.wallMs / b.wallMs);
+    corvanePeak = std::max(corvanePeak, a.peakKiB);
+    gioPeak = std::max(gioPeak, b.peakKiB);
+  }
+  state.counters["corvane_ms"] = median(corvaneMs);
+  state.counters["gio_mime_ms"] = median(gioMs);
+  state.counters["time_ratio"] = median(ratios);
+  state.counters["corvane_peak_MiB"] = static_cast<double>(corvanePeak) / 1024;
+  state.counters["gio_mime_peak_MiB"] = static_cast<double>(gioPeak) / 1024;
+  state.counters["peak_ratio"] = gioPeak ? static_cast<double>(corvanePeak) / static_cast<double>(gioPeak) : 0;
 }
 
 void BM_CorvaneBesideGioMime(benchmark::State& state) {
@@ -203,35 +309,39 @@ void BM_CorvaneBesideGioMime(benchmark::State& state) {
     state.SkipWithError("gio mime did not list the 200 applications");
     return;
   }
-  std::vector<double> corvaneMs, gioMs, ratios;
-  long corvanePeak = 0, gioPeak = 0;
-  for (auto _ : state) {
-    const Run a = run(corvane, db.env);
-    const Run b = run(gio, db.env);
-    if (!a.ok || !b.ok) {
-      state.SkipWithError("a command failed");
-      return;
-    }
-    corvaneMs.push_back(a.wallMs);
-    gioMs.push_back(b.wallMs);
-    ratios.push_back(a.wallMs / b.wallMs);
-    corvanePeak = std::max(corvanePeak, a.peakKiB);
-    gioPeak = std::max(gioPeak, b.peakKiB);
-  }
   const char* labels[] = {"icons", "icons, the themes' own", "icons, the themes' own less any with a drawing", "icon, a drawing"};
   state.SetLabel(std::to_string(db.icons) + " " + labels[which]);
-  state.counters["corvane_ms"] = median(corvaneMs);
-  state.counters["gio_mime_ms"] = median(gioMs);
-  state.counters["time_ratio"] = median(ratios);
-  state.counters["corvane_peak_MiB"] = static_cast<double>(corvanePeak) / 1024;
-  state.counters["gio_mime_peak_MiB"] = static_cast<double>(gioPeak) / 1024;
-  state.counters["peak_ratio"] = gioPeak ? static_cast<double>(corvanePeak) / static_cast<double>(gioPeak) : 0;
+  timeInTurn(state, corvane, gio, db.env);
 }
+
 BENCHMARK(BM_CorvaneBesideGioMime)
     ->Arg(kAllIcons)
     ->Arg(kPngIcons)
     ->Arg(kOneDrawing)
     ->Arg(kNoIcons)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_RealDesktopBesideGioMime(benchmark::State& state) {
+  const char* theme = kThemes[state.range(0)];
+  const RealDatabase db(theme, static_cast<RealIcons>(state.range(1)));
+  const std::vector<std::string> corvane{CORVANE_PATH, db.textFile.string()};
+  const std::vector<std::string> gio{"gio", "mime", "text/x-tex"};
+  const std::string doc = capture(corvane, db.env);
+  const size_t listed = count(doc, "\"identifier\""), icons = count(doc, "\"icon\"");
+  size_t forLibrsvg = 0;
+  for (const std::string& file : db.forLibrsvg) forLibrsvg += count(doc, "\\/" + file + "\"") > 0;
+  if (listed == 0) {
+    state.SkipWithError(("corvane listed nothing: " + doc.substr(0, 200)).c_str());
+    return;
+  }
+  state.SetLabel(std::string(theme) + ": " + std::to_string(listed) + " of " + std::to_string(db.apps) + " applications, " + std::to_string(icons) +
+                 " icons, " + std::to_string(forLibrsvg) + " by librsvg");
+  timeInTurn(state, corvane, gio, db.env);
+}
+BENCHMARK(BM_RealDesktopBesideGioMime)
+    ->ArgsProduct({{0, 1, 2}, {kEveryApp, kNoneForLibrsvg}})
     ->Iterations(20)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -48,6 +48,7 @@ BENCHMARK(BM_TapCallbackPerEvent);
 void BM_VerdictFromTheTapThread(benchmark::State& state) {
   sim::reset();
   platform::KeyboardTap created = platform::createKeyboardEventTap(kFnEventMask, eventTapCallback);
+  platform::setEventTapEnabled(created.tap.get(), true);
   platform::RunLoopSource source = platform::createEventTapRunLoopSource(created.tap.get());
   std::atomic<platform::RunLoopObject*> loop = nullptr;
   std::thread thread([&] {
@@ -63,7 +64,7 @@ void BM_VerdictFromTheTapThread(benchmark::State& state) {
     sim::postKeyEvent(letter);
     benchmark::DoNotOptimize(sim::takeKeyResults());
   }
-  platform::stopRunLoop(loop);
+  platform::performOnRunLoop(loop, [](void*) { platform::stopCurrentRunLoop(); }, nullptr);
   thread.join();
   platform::invalidateEventTap(created.tap.get());
   state.SetItemsProcessed(state.iterations());

@@ -61,11 +61,26 @@ endif()
 set(PELMORA_TESTS_MISSING "${pelmora_missing}" CACHE INTERNAL "What the tests lack, for scripts/test.js")
 set(PELMORA_TESTS_BUILT ${PELMORA_WITH_TESTS} CACHE INTERNAL "Whether this build has the tests, for scripts/test.js")
 
-# The simulated desktop: the Linux addon's platform, and the tests'.
+# The simulated desktop: the tests' platform, and of the build tests/sim drives.
 set(PELMORA_WITH_SIM OFF)
 if(PELMORA_PLATFORM STREQUAL "sim" OR PELMORA_WITH_TESTS)
   set(PELMORA_WITH_SIM ON)
   if(NOT ICU_FOUND)
     message(FATAL_ERROR "The simulated desktop needs ICU's headers and library (${pelmora_get_icu})")
+  endif()
+endif()
+
+# The Linux desktop: the headers of AT-SPI, GIO and XCB (their libraries are
+# opened at run time), and ICU's for the text services.
+if(PELMORA_PLATFORM STREQUAL "linux")
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(PELMORA_DESKTOP QUIET atspi-2 gio-unix-2.0 xcb)
+  endif()
+  if(NOT PELMORA_DESKTOP_FOUND)
+    message(FATAL_ERROR "The Linux desktop build needs the headers of AT-SPI, GIO and XCB (Debian: apt-get install pkg-config libatspi2.0-dev libglib2.0-dev libxcb1-dev)")
+  endif()
+  if(NOT ICU_FOUND)
+    message(FATAL_ERROR "The Linux desktop build needs ICU's headers (${pelmora_get_icu})")
   endif()
 endif()

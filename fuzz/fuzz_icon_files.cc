@@ -16,10 +16,11 @@
 #include <glib.h>
 #include <zlib.h>
 
-#include "lister/gio/icon_files.h"
-#include "lister/gio/literal_deflate.h"
-#include "lister/gio/png_icon.h"
-#include "lister/gio/svg_icon.h"
+#include "lister/gio/files.h"
+#include "lister/gio/image/literal_deflate.h"
+#include "lister/gio/image/png_icon.h"
+#include "lister/gio/image/svg_icon.h"
+#include "lister/gio/lookup/theme_files.h"
 
 namespace {
 

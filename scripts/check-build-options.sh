@@ -25,7 +25,7 @@ configure auto >"$dir/auto.log" 2>&1 || { cat "$dir/auto.log" >&2; fail "AUTO di
 [ "$(cached auto PELMORA_TESTS_BUILT)" = OFF ] || fail "AUTO built the tests without GoogleTest"
 case "$(cached auto PELMORA_TESTS_MISSING)" in *GoogleTest*) ;; *) fail "AUTO did not record GoogleTest as missing" ;; esac
 cmake --build "$dir/auto" --parallel "$(nproc)" >"$dir/auto-build.log" 2>&1 || { tail -40 "$dir/auto-build.log" >&2; fail "the build without GoogleTest failed"; }
-for target in addon/pelmora.node lister/corvane; do
+for target in addon/linux/pelmora.node lister/corvane; do
   [ -f "$dir/auto/$target" ] || fail "$target was not built"
 done
 [ ! -e "$dir/auto/tests" ] || fail "the tests folder was configured without GoogleTest"

@@ -5,6 +5,7 @@
 # then every slice of both
 #   - binds every import to a named system library, except the addon's
 #     napi_* functions, which stay in the flat namespace for the host;
+#   - imports no wall-clock reading (CFAbsoluteTimeGetCurrent);
 #   - carries LC_BUILD_VERSION with minos 12.0;
 #   - carries an ad-hoc code signature whose page hashes match its bytes
 #     (arm64 macOS kills unsigned code).
@@ -49,6 +50,13 @@ bad_binds() {
     }'
 }
 
+# Prints the imports of a Mach-O file that name a forbidden function.
+# Durations are measured on the monotonic clock: the wall clock
+# (CFAbsoluteTimeGetCurrent) steps when the time is set.
+forbidden_imports() {
+  "$objdump" --macho --bind --lazy-bind "$1" | grep -ow '_CFAbsoluteTimeGetCurrent' | sort -u || true
+}
+
 # Each check must catch its fault; prove it on probes before trusting its
 # verdicts. The probe imports an Accessibility function, another one weakly,
 # and a napi_* one. Linked against HIServices it must pass; linked against
@@ -63,13 +71,16 @@ self_test() {
 #include <ApplicationServices/ApplicationServices.h>
 extern "C" Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef) __attribute__((weak_import));
 extern "C" int napi_probe(void);
-extern "C" int probe() { return AXIsProcessTrusted() + (AXIsProcessTrustedWithOptions ? 1 : 0) + napi_probe(); }
+extern "C" int probe() {
+  return AXIsProcessTrusted() + (AXIsProcessTrustedWithOptions ? 1 : 0) + napi_probe() + (CFAbsoluteTimeGetCurrent() > 0);
+}
 PROBE
   local cc=(clang++ -target arm64-apple-macos12 -isysroot "$MACOS_SDK" -stdlib=libc++)
   "${cc[@]}" -c "$dir/probe.cc" -o "$dir/probe.o"
   link() { "${cc[@]}" -fuse-ld=lld -bundle -undefined dynamic_lookup "$dir/probe.o" -o "$dir/$1" "${@:2}"; }
   link named.bundle -Wl,-adhoc_codesign \
-    -F"$MACOS_SDK/System/Library/Frameworks/ApplicationServices.framework/Frameworks" -framework HIServices
+    -F"$MACOS_SDK/System/Library/Frameworks/ApplicationServices.framework/Frameworks" -framework HIServices \
+    -framework CoreFoundation
   link flat.bundle -Wl,-adhoc_codesign
   link unsigned.bundle -Wl,-no_adhoc_codesign
 
@@ -82,6 +93,10 @@ PROBE
   if ! grep -qx '_AXIsProcessTrusted (flat namespace)' <<<"$bad" ||
     ! grep -qx '_AXIsProcessTrustedWithOptions (flat namespace)' <<<"$bad" || grep -q napi <<<"$bad"; then
     echo "macOS check failed: the bind check did not report exactly the flat Accessibility imports (weak one included): ${bad:-nothing}" >&2
+    return 1
+  fi
+  if [ "$(forbidden_imports "$dir/named.bundle")" != "_CFAbsoluteTimeGetCurrent" ]; then
+    echo "macOS check failed: the import check misses a probe's CFAbsoluteTimeGetCurrent" >&2
     return 1
   fi
   if ! macho_check "$dir/named.bundle" >/dev/null; then
@@ -138,20 +153,22 @@ for arch in x86_64 arm64; do
     clang++ -target "$arch-apple-macos12" -isysroot "$MACOS_SDK" -stdlib=libc++ -std=c++20 -fobjc-arc \
       -Wall -Wextra -Werror -Iaddon -I. -isystem "$gtest_headers" -c "$test" -o /dev/null
   done
-  for file in "$dir/addon/pelmora.node" "$dir/lister/corvane"; do
+  for file in "$dir/addon/mac/pelmora.node" "$dir/lister/corvane"; do
     [ -f "$file" ] || { fail "$file ($arch) was not built"; continue; }
     if [[ $file == *.node ]]; then allow=yes; else allow=no; fi
     bad=$(bad_binds "$file" "$allow")
     [ -z "$bad" ] || fail "$(basename "$file") ($arch) has imports that bind to no named library:" "$bad"
+    bad=$(forbidden_imports "$file")
+    [ -z "$bad" ] || fail "$(basename "$file") ($arch) measures time on the wall clock:" "$bad"
   done
-  exports=$("$objdump" --macho --exports-trie "$dir/addon/pelmora.node" | awk '/^0x/ { print $2 }' | sort | tr '\n' ' ')
+  exports=$("$objdump" --macho --exports-trie "$dir/addon/mac/pelmora.node" | awk '/^0x/ { print $2 }' | sort | tr '\n' ' ')
   if [ "$exports" != "_napi_register_module_v1 _node_api_module_get_api_version_v1 " ]; then
     fail "pelmora.node ($arch) exports more or less than the two module entries: $exports"
   fi
 done
 [ "$failed" -eq 0 ] || { echo "macOS check failed" >&2; exit 1; }
 
-for file in addon/pelmora.node lister/corvane; do
+for file in addon/mac/pelmora.node lister/corvane; do
   "$lipo" -create "build/macos-x86_64/$file" "build/macos-arm64/$file" -output "$out/$(basename "$file")"
 done
 for file in "$out/pelmora.node" "$out/corvane"; do

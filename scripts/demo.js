@@ -1,12 +1,13 @@
 'use strict';
-// `npm run demo`: the dictation triggers and the keyboard settings end to end
-// through the real resources/bin/pelmora.node. On Linux it plays a short
-// script on the simulated desktop; on macOS it reads the real settings and
-// waits for a real tap of the Fn/Globe key or press of the microphone button.
+// `npm run demo`: the dictation triggers and the keyboard settings end to end.
+// On Linux it plays a short script on the simulated desktop through
+// resources/sim/pelmora.node; on macOS it reads the real settings through
+// resources/bin/pelmora.node and waits for a real tap of the Fn/Globe key or
+// press of the microphone button.
 const path = require('node:path');
 
 const root = path.resolve(__dirname, '..');
-const addon = require(path.join(root, 'resources', 'bin', 'pelmora.node'));
+const addon = require(path.join(root, 'resources', process.platform === 'linux' ? 'sim' : 'bin', 'pelmora.node'));
 
 const say = (text) => console.log(text);
 const turn = () => new Promise((resolve) => setImmediate(resolve));

@@ -4,6 +4,7 @@
 // Input Monitoring or Accessibility, the real frameworks answer.
 //   node scripts/smoke.js [path/to/pelmora.node]
 const assert = require('node:assert/strict');
+const { spawnSync } = require('node:child_process');
 const path = require('node:path');
 
 const file = path.resolve(process.argv[2] || path.join(__dirname, '..', 'resources', 'bin', 'pelmora.node'));
@@ -69,6 +70,23 @@ for (const [start, stop, active] of [['start', 'stop', 'isActive'],
     return started;
   });
 }
+
+// Every Mac has applications that open a text file, and each has an icon:
+// a listing without a single PNG would hide a drawing that always fails.
+check('corvane lists the applications of a text file, with PNG icons', () => {
+  const corvane = path.join(path.dirname(file), 'corvane');
+  const r = spawnSync(corvane, [path.join(__dirname, '..', 'README.md')], { encoding: 'utf8', timeout: 60000 });
+  assert.equal(r.status, 0, `status ${r.status}: ${r.stderr}`);
+  const { apps } = JSON.parse(r.stdout);
+  assert.ok(apps.length > 0, 'no application');
+  const pngs = apps.filter((a) => a.icon).map((a) => Buffer.from(a.icon, 'base64'));
+  for (const png of pngs) {
+    assert.equal(png.toString('latin1', 1, 4), 'PNG', 'an icon that is not a PNG');
+    assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [32, 32], 'an icon that is not 32 x 32');
+  }
+  assert.ok(pngs.length > 0, `none of ${apps.length} applications has an icon`);
+  return `${apps.length} applications, ${pngs.length} icons: ${apps.map((a) => a.identifier).join(', ')}`;
+});
 
 console.log(`${file}\n${checks.join('\n')}`);
 const failed = checks.filter((c) => c.startsWith('FAIL')).length;

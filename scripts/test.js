@@ -92,7 +92,7 @@ function sanitized() {
     LD_PRELOAD: asanRuntime(),
     ASAN_OPTIONS: `detect_leaks=1:log_path=${logDir}/asan:abort_on_error=0:detect_odr_violation=0`,
     UBSAN_OPTIONS: 'print_stacktrace=1:halt_on_error=1',
-    PELMORA_ADDON: path.join(buildDir, 'addon', 'pelmora.node'),
+    PELMORA_ADDON: path.join(buildDir, 'addon', 'sim', 'pelmora.node'),
     PELMORA_SIM_CONTROL: path.join(buildDir, 'tests', 'pelmora_sim_control.node'),
   };
   let failure = null;

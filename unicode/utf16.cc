@@ -2,6 +2,8 @@
 
 #include "unicode/utf8.h"
 
+#include <utility>
+
 namespace unicode {
 namespace {
 
@@ -16,7 +18,41 @@ uint32_t decode(std::string_view text, size_t i, size_t length) {
   return scalar;
 }
 
+// UTF-16 units of the character at text[i], and its length in bytes.
+std::pair<int64_t, size_t> unitsAt(std::string_view text, size_t i) {
+  const size_t length = utf8SequenceLength(text, i);
+  if (length == 0) return {1, 1};
+  return {length == 4 ? 2 : 1, length};
+}
+
 }  // namespace
+
+std::optional<int64_t> utf16UnitsBeforeCodePoint(std::string_view utf8, int64_t codePoints) {
+  if (codePoints < 0) return std::nullopt;
+  int64_t units = 0;
+  size_t i = 0;
+  for (int64_t n = 0; n < codePoints; ++n) {
+    if (i >= utf8.size()) return std::nullopt;
+    const auto [u, length] = unitsAt(utf8, i);
+    units += u;
+    i += length;
+  }
+  return units;
+}
+
+std::optional<int64_t> codePointsBeforeUtf16Unit(std::string_view utf8, int64_t units) {
+  if (units < 0) return std::nullopt;
+  int64_t seen = 0, codePoints = 0;
+  for (size_t i = 0; seen < units;) {
+    if (i >= utf8.size()) return std::nullopt;
+    const auto [u, length] = unitsAt(utf8, i);
+    seen += u;
+    i += length;
+    ++codePoints;
+  }
+  if (seen != units) return std::nullopt;  // inside a surrogate pair
+  return codePoints;
+}
 
 std::optional<std::vector<uint16_t>> utf16FromUtf8(std::string_view utf8) {
   std::vector<uint16_t> out;

@@ -19,4 +19,12 @@ std::optional<std::vector<uint16_t>> utf16FromUtf8(std::string_view utf8);
 // A lone surrogate, which has no UTF-8 form, becomes U+FFFD.
 std::string utf8FromUtf16(std::span<const uint16_t> utf16);
 
+// Offsets into UTF-8 text in the two ways platforms count them: code points
+// (AT-SPI) and UTF-16 units (macOS, and the addon's logic). Each answers
+// nothing for an offset past the end, or one that falls between the two
+// halves of a surrogate pair; a byte that is not UTF-8 counts as one code
+// point of one unit, as U+FFFD would.
+std::optional<int64_t> utf16UnitsBeforeCodePoint(std::string_view utf8, int64_t codePoints);
+std::optional<int64_t> codePointsBeforeUtf16Unit(std::string_view utf8, int64_t units);
+
 }  // namespace unicode

@@ -29,10 +29,9 @@ platform::AXError errorOf(const std::vector<platform::AttributeResult>& r) {
 enum class Rule : uint8_t { all, afterWrite };
 
 // Runs one query, bounded by the messaging timeout; notes its application
-// when the reply took the whole timeout. Every element but the system-wide
-// one belongs to a process, and the system-wide one keeps the host's
-// timeout: set there, it would hold for every Accessibility client of the
-// host. Setting it is a local call, no round trip.
+// when the reply took the whole timeout. Every element the logic holds is an
+// application's (the system-wide one never leaves the seam). Setting the
+// timeout is a local call, no round trip.
 template <class Query>
 auto guarded(platform::ElementRef element, Query query, auto failure, Rule rule = Rule::all) {
   const int32_t pid = element ? platform::elementPid(element) : 0;
@@ -40,11 +39,13 @@ auto guarded(platform::ElementRef element, Query query, auto failure, Rule rule 
     ++gRefused;
     return failure();
   }
-  if (pid != 0) platform::setMessagingTimeout(element, kAccessibilityMessagingTimeout);
+  if (element) platform::setMessagingTimeout(element, kAccessibilityMessagingTimeout);
   const double start = platform::now();
   auto result = query();
+  // A bus's timer may fire a hair before the full timeout: what took nearly
+  // all of it ran into it.
   const bool late = errorOf(result) == platform::kAXCannotComplete &&
-                    elapsedSeconds(start, platform::now()) >= kAccessibilityMessagingTimeout;
+                    elapsedSeconds(start, platform::now()) >= kAccessibilityMessagingTimeout * 0.95;
   if (late) {
     ++gLate;
     if (gDepth > 0 && pid != 0 && !isUnresponsive(pid)) gUnresponsive.push_back(pid);
@@ -84,6 +85,14 @@ bool AnswerWatch::anyLate() const { return gLate != late_; }
 
 platform::AttributeResult copy(platform::ElementRef element, std::string_view attribute) {
   return guarded(element, [&] { return platform::copyAttribute(element, attribute); }, cannotCompleteResult);
+}
+
+platform::AttributeResult copySystemWide(std::string_view attribute) {
+  if (platform::now() > gDeadline) {
+    ++gRefused;
+    return cannotCompleteResult();
+  }
+  return platform::copySystemWideAttribute(attribute);
 }
 
 platform::AttributeResult copyAfterWrite(platform::ElementRef element, std::string_view attribute) {

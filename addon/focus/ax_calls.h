@@ -21,8 +21,8 @@ namespace pelmora::ax {
 // tens of seconds across a capture with its retries. A second is far longer
 // than a healthy reply (milliseconds) and short enough that the worst capture
 // stays bounded to a few seconds; a query past it simply fails. It is set on
-// every element the addon queries, never on the system-wide element, where
-// it would hold for every Accessibility client of the host.
+// every element the addon queries; the system-wide element, where it would
+// hold for every Accessibility client of the host, never leaves the seam.
 inline constexpr double kAccessibilityMessagingTimeout = 1.0;
 
 // Marks the extent of one export call; nested scopes share the outermost.
@@ -76,6 +76,10 @@ platform::SettableResult settable(platform::ElementRef element, std::string_view
 platform::AXError setString(platform::ElementRef element, std::string_view attribute, std::string_view value);
 platform::AXError setBool(platform::ElementRef element, std::string_view attribute, bool value);
 platform::AXError setRange(platform::ElementRef element, std::string_view attribute, platform::TextRange value);
+
+// The system-wide element keeps the host's timeout: one set there would hold
+// for every Accessibility client of the host.
+platform::AttributeResult copySystemWide(std::string_view attribute);
 
 // A read-back after a write: the application has the request, so it is asked
 // even when it was marked unresponsive (each read still bounded by the

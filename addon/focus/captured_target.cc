@@ -60,20 +60,18 @@ FocusCaptureResult captureFocusedTextTarget() {
   // frontmost one.
   Identity id;
   Element application;
-  {
-    // The system-wide element keeps the host's timeout: a timeout set on it
-    // would hold for every Accessibility client of the host.
-    Element systemWide = platform::systemWideElement();
-    platform::AttributeResult focused = ax::copy(systemWide.get(), "AXFocusedApplication");
-    if (focused.ok() && focused.kind == ValueKind::element) {
-      application = std::move(focused.element);
-      id = identityOf(platform::runningApplication(platform::elementPid(application.get())));
-    } else {
-      auto front = platform::frontmostApplication();
-      if (!front) return failed("missing_frontmost_app");
-      application = platform::applicationElement(front->pid);
-      id = identityOf(front);
-    }
+  int32_t pid = 0;
+  platform::AttributeResult focusedApp = ax::copySystemWide("AXFocusedApplication");
+  if (focusedApp.ok() && focusedApp.kind == ValueKind::element) {
+    application = std::move(focusedApp.element);
+    pid = platform::elementPid(application.get());
+    id = identityOf(platform::runningApplication(pid));
+  } else {
+    auto front = platform::frontmostApplication();
+    if (!front) return failed("missing_frontmost_app");
+    pid = front->pid;
+    application = platform::applicationElement(pid);
+    id = identityOf(front);
   }
   if (!application) return failed("missing_frontmost_app");
 
@@ -115,6 +113,7 @@ FocusCaptureResult captureFocusedTextTarget() {
   auto target = std::make_shared<CapturedTextTarget>();
   target->appName = id.name;
   target->bundleID = id.bundleID;
+  target->pid = pid;
   target->existingText = getElementValue(chosen.get());
   target->capturedAt = platform::now();
   {
@@ -136,16 +135,23 @@ std::optional<ApplicationIdentity> getFrontmostApplicationIdentity() {
   auto front = platform::frontmostApplication();
   if (!front) return std::nullopt;
   Identity id = identityOf(front);
-  return ApplicationIdentity{std::move(id.bundleID), std::move(id.name)};
+  return ApplicationIdentity{std::move(id.bundleID), std::move(id.name), front->pid};
 }
 
-bool isSameApplicationIdentity(const CapturedTextTarget& target, std::string_view bundleID, std::string_view name) {
-  if (!target.bundleID.empty() || !bundleID.empty()) return target.bundleID == bundleID;
-  return target.appName == name;
+// By process: an application without a bundle identifier has nothing else
+// that tells it from another, and a name is no identity. The bundle
+// identifier must agree as well, so that a process nothing names (or a pid
+// the system has given to another application since) is never taken for the
+// target.
+bool isTargetApplication(const CapturedTextTarget& target, const ApplicationIdentity& app) {
+  return target.pid > 0 && app.pid == target.pid && app.bundleID == target.bundleID;
 }
 
+// A target without a bundle identifier satisfies no expected one: the host
+// asked for a particular application, and nothing shows that this is it.
 bool bundleMatches(std::string_view captured, std::string_view expected) {
-  if (captured.empty() || expected.empty() || captured == expected) return true;
+  if (expected.empty() || captured == expected) return true;
+  if (captured.empty()) return false;
   auto continues = [](std::string_view longer, std::string_view prefix) {
     return longer.size() > prefix.size() && longer.starts_with(prefix) && longer[prefix.size()] == '.';
   };
@@ -155,7 +161,7 @@ bool bundleMatches(std::string_view captured, std::string_view expected) {
 bool clearCapturedTextTargetIfApplicationChanged() {
   if (!gCapturedTextTarget) return false;
   auto front = getFrontmostApplicationIdentity();
-  if (front && isSameApplicationIdentity(*gCapturedTextTarget, front->bundleID, front->name)) return false;
+  if (front && isTargetApplication(*gCapturedTextTarget, *front)) return false;
   gCapturedTextTarget.reset();
   return true;
 }

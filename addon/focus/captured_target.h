@@ -20,6 +20,9 @@ inline constexpr double kFocusRetryPause = 0.05;         // seconds
 struct CapturedTextTarget {
   std::string appName;
   std::string bundleID;
+  // The application's process: what tells the target's application from any
+  // other, with or without a bundle identifier. 0 when it is not known.
+  int32_t pid = 0;
   platform::Element element;
   std::optional<std::string> existingText;
   double capturedAt = 0;
@@ -43,6 +46,7 @@ struct FocusCaptureResult {
 struct ApplicationIdentity {
   std::string bundleID;
   std::string name;
+  int32_t pid = 0;
 };
 
 extern TargetRef gCapturedTextTarget;
@@ -51,7 +55,8 @@ extern TargetRef gCapturedTextTarget;
 FocusCaptureResult captureFocusedTextTarget();
 
 std::optional<ApplicationIdentity> getFrontmostApplicationIdentity();
-bool isSameApplicationIdentity(const CapturedTextTarget& target, std::string_view bundleID, std::string_view name);
+// Whether the application is the target's own process.
+bool isTargetApplication(const CapturedTextTarget& target, const ApplicationIdentity& app);
 bool bundleMatches(std::string_view captured, std::string_view expected);
 bool clearCapturedTextTargetIfApplicationChanged();
 

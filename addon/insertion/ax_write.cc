@@ -84,15 +84,13 @@ bool tryAXWrite(const FieldWrite& w, std::string_view bundleID, bool promoteBund
   return false;
 }
 
-void activateTargetApplication(std::string_view bundleID) {
-  if (bundleID.empty()) return;
-  auto apps = platform::runningApplicationsWithBundleID(bundleID);
-  if (apps.empty()) return;
+void activateTargetApplication(int32_t pid) {
+  if (pid <= 0) return;
   // Asked at this moment: a running application's own active flag changes
   // only when the host's main run loop turns.
   auto front = platform::frontmostApplication();
-  if (front && front->bundleID && *front->bundleID == bundleID) return;
-  platform::activateApplication(apps.front().pid, platform::kActivateIgnoringOtherApps);
+  if (front && front->pid == pid) return;
+  platform::activateApplication(pid, platform::kActivateIgnoringOtherApps);
   platform::sleepFor(kActivationPause);
 }
 

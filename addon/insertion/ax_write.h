@@ -49,6 +49,9 @@ struct FieldWrite {
 // plainly refused the write, which teaches the bundle to go to the clipboard.
 bool tryAXWrite(const FieldWrite& write, std::string_view bundleID, bool promoteBundleOnFailure);
 
-void activateTargetApplication(std::string_view bundleID);
+// Brings the application's process to the front unless it is there already;
+// by process, so that an application without a bundle identifier comes
+// forward too.
+void activateTargetApplication(int32_t pid);
 
 }  // namespace pelmora

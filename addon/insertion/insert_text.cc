@@ -30,7 +30,7 @@ std::string success(std::string_view method, const CapturedTextTarget& target) {
 // Brings the application forward and focuses the field, so that the host
 // can paste at once.
 void preparePaste(const CapturedTextTarget& target) {
-  activateTargetApplication(target.bundleID);
+  activateTargetApplication(target.pid);
   ax::setBool(target.element.get(), "AXFocused", true);
   platform::sleepFor(kRefocusPause);
 }
@@ -44,9 +44,7 @@ std::string declineForPaste(const CapturedTextTarget& target, std::string_view r
 // neither to the locked element nor to the one it was locked from (focus
 // resting on the group around the field is no move).
 bool focusDrifted(const CapturedTextTarget& target) {
-  auto apps = platform::runningApplicationsWithBundleID(target.bundleID);
-  if (apps.empty()) return false;
-  platform::Element application = platform::applicationElement(apps.front().pid);
+  platform::Element application = platform::applicationElement(target.pid);
   platform::AttributeResult focused = ax::copy(application.get(), "AXFocusedUIElement");
   if (!focused.ok() || focused.kind != ValueKind::element) return false;
   return !platform::sameElement(focused.element.get(), target.element.get()) &&
@@ -138,7 +136,7 @@ std::string insertTextIntoFocusedElementText(std::string_view text, std::string_
   }
 
   auto front = getFrontmostApplicationIdentity();
-  if (!front || !isSameApplicationIdentity(*target, front->bundleID, front->name)) {
+  if (!front || !isTargetApplication(*target, *front)) {
     gCapturedTextTarget.reset();
     return failure(target->appName, target->bundleID, "frontmost_app_changed");
   }

@@ -58,13 +58,19 @@ struct AttributeResult {
 };
 
 bool isProcessTrusted() noexcept;
-Element systemWideElement() noexcept;
 Element applicationElement(int32_t pid) noexcept;
-// 0 when the element has no process (the call's status is not reported).
+// 0 when the element's process is not known (the call's status is not
+// reported).
 int32_t elementPid(ElementRef element) noexcept;
 
-// Bounds every later query of the element (of every element, when given the
-// system-wide element); a slower reply fails with kAXCannotComplete.
+// An attribute of the system-wide element (its focused application). The
+// element itself never reaches the logic: a messaging timeout set on it would
+// hold for every Accessibility client of the host, so every element the logic
+// holds is one of an application.
+AttributeResult copySystemWideAttribute(std::string_view attribute);
+
+// Bounds every later query through this reference of the element; a slower
+// reply fails with kAXCannotComplete.
 void setMessagingTimeout(ElementRef element, double seconds) noexcept;
 
 AttributeResult copyAttribute(ElementRef element, std::string_view attribute);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/ax.h"
 #include "platform/handle.h"
@@ -19,7 +20,8 @@ namespace platform {
 
 // ---- Time ------------------------------------------------------------------
 
-// Seconds on the platform's absolute-time clock.
+// Seconds on a monotonic clock: the wall clock's steps (the user or the
+// network setting the time) never lengthen or shorten a duration.
 double now() noexcept;
 
 // Blocks the calling thread for the given number of seconds.
@@ -46,14 +48,21 @@ using TapCallback = TapVerdict (*)(uint32_t type, KeyEventRef event);
 
 struct KeyboardTap {
   EventTap tap;
-  // The event types the tap really receives, as bits 1 << type: the system
-  // clears from the requested mask what the process may not see.
-  uint64_t mask = 0;
+  // The event types the system's list of taps shows the tap receiving, as
+  // bits 1 << type (the system clears from the requested mask what the
+  // process may not see). Absent when the list does not show the tap, which
+  // tells nothing either way.
+  std::optional<uint64_t> listedMask;
 };
 
+// Whether the user lets this process listen to key events (Input Monitoring),
+// as the system's own check answers it.
+bool mayListenToKeyEvents() noexcept;
+
 // An active tap at the head of the HID event stream, for the event types whose
-// bits are set in mask. Empty when the system refuses it (no Input Monitoring
-// or Accessibility permission, or nothing of the mask may be seen).
+// bits are set in mask. It answers disabled: the system creates taps enabled,
+// and an enabled tap that no running run loop serves holds every keystroke of
+// the system until it times out. Empty when the system refuses it.
 KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept;
 void setEventTapEnabled(EventTapObject* tap, bool enabled) noexcept;
 void invalidateEventTap(EventTapObject* tap) noexcept;
@@ -65,12 +74,16 @@ RunLoop currentRunLoop() noexcept;  // the calling thread's
 void addSourceToRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept;
 void removeSourceFromRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept;
 
-// Runs the calling thread's run loop until stopRunLoop asks it to stop (or
-// nothing is left on it).
+// Runs the calling thread's run loop until a block performed on it stops it
+// (or nothing is left on it).
 void runRunLoopUntilStopped() noexcept;
-// From any thread. A stop asked before the loop runs is not lost: the next
-// run returns at once.
-void stopRunLoop(RunLoopObject* loop) noexcept;
+// From any thread: block(context) runs on the loop's thread while the loop
+// runs, after everything queued on it before (a block queued before the loop
+// runs waits for its run).
+using RunLoopBlock = void (*)(void* context);
+void performOnRunLoop(RunLoopObject* loop, RunLoopBlock block, void* context) noexcept;
+// From a block on the calling thread's run loop: that run returns.
+void stopCurrentRunLoop() noexcept;
 
 uint64_t keyEventFlags(KeyEventRef event) noexcept;
 int64_t keyEventKeyCode(KeyEventRef event) noexcept;

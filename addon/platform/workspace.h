@@ -19,8 +19,6 @@ struct RunningApplication {
 };
 
 std::optional<RunningApplication> runningApplication(int32_t pid);
-// In the order the system lists them.
-std::vector<RunningApplication> runningApplicationsWithBundleID(std::string_view bundleID);
 // The application that receives key events, as it is at the moment of the
 // call.
 std::optional<RunningApplication> frontmostApplication();

@@ -28,25 +28,35 @@ constexpr platform::HidNumberMatch kDjiMatching[] = {
     {kProductIDKey, kDjiProductID},
 };
 
-// Exclusive use keeps the button's volume action away from the system;
-// another client may hold the receiver already, so shared use will do. A
-// refused seize leaves the manager marked open, and an open of a manager
-// marked open does nothing yet answers success: it has to be closed (which
-// also takes it off the run loop) before the shared open means anything.
 void onDjiValue(platform::HidValueRef value) noexcept {
   std::lock_guard lock(gDjiCallbackMutex);
   djiInputValueCallback(value);
 }
 
-bool openDjiManager(platform::HidManagerObject* manager) {
-  platform::scheduleHidManagerOnMainRunLoop(manager);
-  if (platform::openHidManager(manager, platform::kHidOpenSeizeDevice) == platform::kHidSuccess) return true;
-  platform::closeHidManager(manager, platform::kHidOpenNone);
-  platform::scheduleHidManagerOnMainRunLoop(manager);
-  if (platform::openHidManager(manager, platform::kHidOpenNone) == platform::kHidSuccess) return true;
-  platform::closeHidManager(manager, platform::kHidOpenNone);
-  platform::unscheduleHidManagerFromMainRunLoop(manager);
-  return false;
+// A manager for the receiver on the main run loop, opened with the options;
+// none when the open is refused. A refused open leaves the manager marked
+// open and scheduled: the close takes it off the run loop as well.
+platform::HidManager openDjiManager(uint32_t options) {
+  platform::HidManager manager = platform::createHidManager();
+  if (!manager) return {};
+  platform::setHidDeviceMatching(manager.get(), kDjiMatching);
+  platform::registerHidInputValueCallback(manager.get(), onDjiValue);
+  platform::scheduleHidManagerOnMainRunLoop(manager.get());
+  if (platform::openHidManager(manager.get(), options) == platform::kHidSuccess) return manager;
+  platform::closeHidManager(manager.get(), platform::kHidOpenNone);
+  return {};
+}
+
+// Exclusive use keeps the button's volume action away from the system. The
+// receiver is a keyboard to the system, and IOHIDFamily refuses the seize of
+// a keyboard to a client without privilege, so on most Macs shared use
+// follows (a receiver another client has seized refuses both). The refused
+// manager is not reused: leaving its run loop dropped its device
+// notifications for good, and a receiver plugged in again would never be
+// heard. A fresh one has its own.
+platform::HidManager openDjiManager() {
+  if (auto manager = openDjiManager(platform::kHidOpenSeizeDevice)) return manager;
+  return openDjiManager(platform::kHidOpenNone);
 }
 
 }  // namespace
@@ -61,16 +71,10 @@ napi_value fnStartDjiMicButton(napi_env env, napi_callback_info info) {
   gDjiTsfn = createMonitorCallback(env, info, "djiMicButtonCallback");
   if (!gDjiTsfn) return booleanResult(env, false);
 
-  platform::HidManager manager = platform::createHidManager();
+  platform::HidManager manager = openDjiManager();
   if (!manager) {
     releaseMonitorCallback(gDjiTsfn);
     return booleanResult(env, false);
-  }
-  platform::setHidDeviceMatching(manager.get(), kDjiMatching);
-  platform::registerHidInputValueCallback(manager.get(), onDjiValue);
-  if (!openDjiManager(manager.get())) {
-    releaseMonitorCallback(gDjiTsfn);
-    return booleanResult(env, false);  // the handle drops the manager
   }
 
   gDjiManager = std::move(manager);

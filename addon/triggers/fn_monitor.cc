@@ -1,14 +1,11 @@
 #include "triggers/fn_monitor.h"
 
-#include <future>
-#include <system_error>
-#include <thread>
-
 #include "frame/results.h"
 #include "platform/platform.h"
 #include "triggers/dji_monitor.h"
 #include "triggers/fn_tap.h"
 #include "triggers/js_callback.h"
+#include "triggers/run_loop_thread.h"
 
 namespace pelmora {
 
@@ -23,42 +20,32 @@ namespace {
 // recognizer's state and the tap; start hands them over before the thread
 // begins, and stop takes them back after it has ended.
 platform::RunLoopSource gRunLoopSource;
-platform::RunLoop gTapRunLoop;
 // Never destroyed: a host that exits with the monitor running (process.exit
 // runs no environment clean-up) must not find a joinable thread among the
 // static objects.
-std::thread& gTapThread = *new std::thread();
+RunLoopThread& gTapThread = *new RunLoopThread();
 napi_threadsafe_function gTsfn = nullptr;
 TeardownGuard gTeardown{fnStop};
 
 constexpr double kPumpInterval = 0.001;
 
-// Runs the tap's run loop; answers the loop through `ready` once the source
-// is on it.
-void runTapThread(platform::RunLoopSourceObject* source, std::promise<platform::RunLoop>* ready) {
-  platform::RunLoop loop = platform::currentRunLoop();
-  platform::addSourceToRunLoop(loop.get(), source);
-  ready->set_value(loop.share());
-  platform::runRunLoopUntilStopped();
-  platform::removeSourceFromRunLoop(loop.get(), source);
-}
+// Enabled from inside the thread's run, so that the tap is never live while
+// nothing serves it; disabled there after every event it was handed, so that
+// keystrokes go straight on while the thread leaves and the tap goes.
+void enableTap(void*) { platform::setEventTapEnabled(gEventTap.get(), true); }
+void disableTap(void*) { platform::setEventTapEnabled(gEventTap.get(), false); }
+constexpr RunLoopThreadHooks kTapHooks{enableTap, disableTap, nullptr};
 
-// The tap's own thread, or false when the system gives none.
-bool startTapThread() {
-  std::promise<platform::RunLoop> ready;
-  auto loop = ready.get_future();
-  try {
-    gTapThread = std::thread(runTapThread, gRunLoopSource.get(), &ready);
-  } catch (const std::system_error&) {
-    return false;
-  }
-  gTapRunLoop = loop.get();
-  return true;
+// A tap the system disabled, or one that had not started, loses the release
+// of a key held meanwhile: the recognizer starts over.
+void resetRecognizer() {
+  gFnIsDown = false;
+  gOtherKeyPressed = false;
+  gSuppressGlobeKey = false;
 }
 
 void releaseTap() {
   if (gEventTap) {
-    platform::setEventTapEnabled(gEventTap.get(), false);
     platform::invalidateEventTap(gEventTap.get());
     gEventTap.reset();
   }
@@ -75,24 +62,30 @@ napi_value fnStart(napi_env env, napi_callback_info info) {
   gTsfn = createMonitorCallback(env, info, "pelmoraCallback");
   if (!gTsfn) return booleanResult(env, false);
 
+  // Listening to the keyboard needs Input Monitoring, and a tap that
+  // swallows events needs Accessibility as well; the system says so through
+  // its own checks, before any tap exists.
+  if (!platform::mayListenToKeyEvents() || !platform::isProcessTrusted()) {
+    releaseMonitorCallback(gTsfn);
+    return booleanResult(env, false);
+  }
   platform::KeyboardTap created = platform::createKeyboardEventTap(kFnEventMask, eventTapCallback);
   gEventTap = std::move(created.tap);
   // Without key presses in the mask, Fn+Delete would be taken for a tap and
-  // its release swallowed: a tap that cannot see them all is no tap.
-  if (!gEventTap || (created.mask & kFnEventMask) != kFnEventMask) {
+  // its release swallowed: a tap the system's list shows without them all is
+  // no tap. One the list does not show is taken at its word.
+  if (!gEventTap || (created.listedMask && (*created.listedMask & kFnEventMask) != kFnEventMask)) {
     releaseTap();
     releaseMonitorCallback(gTsfn);
     return booleanResult(env, false);
   }
   gRunLoopSource = platform::createEventTapRunLoopSource(gEventTap.get());
-  gFnIsDown = false;
-  gOtherKeyPressed = false;
-  if (!gRunLoopSource || !startTapThread()) {
+  resetRecognizer();
+  if (!gRunLoopSource || !startRunLoopThread(gTapThread, gRunLoopSource.get(), kTapHooks)) {
     releaseTap();
     releaseMonitorCallback(gTsfn);
     return booleanResult(env, false);
   }
-  platform::setEventTapEnabled(gEventTap.get(), true);
 
   gRunning = true;
   armTeardownGuard(gTeardown, env);
@@ -102,9 +95,7 @@ napi_value fnStart(napi_env env, napi_callback_info info) {
 void fnStop() {
   if (!gRunning) return;
   gRunning = false;
-  if (gTapRunLoop) platform::stopRunLoop(gTapRunLoop.get());
-  if (gTapThread.joinable()) gTapThread.join();
-  gTapRunLoop.reset();
+  stopRunLoopThread(gTapThread, kTapHooks);
   releaseTap();
   disarmTeardownGuard(gTeardown);
   releaseMonitorCallback(gTsfn);

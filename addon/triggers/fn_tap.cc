@@ -15,10 +15,17 @@ platform::EventTap gEventTap;
 // Spoilt                    Fn flag clear       -> pass                   -> Idle
 // Globe key (179) while suppression is on: swallowed in every state, the key
 // up ends the suppression.
+// Either tap-disabled notification: every state back to Idle, suppression off.
 FnStep recognizeFnEvent(uint32_t type, platform::KeyEventRef event) noexcept {
   using platform::TapVerdict;
-  if (type == kTapDisabledByTimeout || type == kTapDisabledByUserInput)
+  // While the tap was off, a release may have gone by unseen: start over, or
+  // the next Fn press would pass and its release be swallowed.
+  if (type == kTapDisabledByTimeout || type == kTapDisabledByUserInput) {
+    gFnIsDown = false;
+    gOtherKeyPressed = false;
+    gSuppressGlobeKey = false;
     return {TapVerdict::pass, false, true};
+  }
 
   const uint64_t flags = platform::keyEventFlags(event);
   switch (type) {

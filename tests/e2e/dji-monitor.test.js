@@ -35,6 +35,7 @@ async function feed(values, device = receiver, usage = BUTTON) {
   }
 }
 
+const ops = (log, op) => log.filter((e) => e.op === op);
 const hidOpens = () => sim.log.take().filter((e) => e.op === 'hidOpen').map(({ options, result }) => ({ options, result }));
 
 test('a press and release make one call, on the press', async () => {
@@ -187,8 +188,16 @@ test('when exclusive use is refused the monitor opens the receiver shared and st
   assert.deepEqual(hidOpens(), [{ options: 1, result: 0xE00002C5 }, { options: 0, result: 0 }]);
   assert.deepEqual(sim.hid.manager(), { exists: true, open: true, openOptions: 0, scheduled: true, devices: [{ id: receiver, options: 0 }] });
   assert.equal(addon.isDjiMicButtonActive(), true);
-  await feed([1, 0, 1]);
+  await feed([1, 0, 1, 0]);
   assert.equal(calls, 2);
+  assert.equal(ops(sim.log.take(), 'hidFault').length, 0, 'never scheduled twice');
+
+  // Unplugged and plugged in again: still heard.
+  sim.hid.removeDevice(receiver);
+  const again = sim.hid.addDevice(RECEIVER);
+  assert.deepEqual(sim.hid.manager().devices, [{ id: again, options: 0 }]);
+  await feed([1, 0], again);
+  assert.equal(calls, 3);
 });
 
 test('when both opens are refused: false, and nothing is left open or scheduled', async () => {

@@ -95,9 +95,9 @@ test('no frontmost application at all also drops the target', () => {
   assert.equal(readText().reason, 'frontmost_app_changed');
 });
 
-test('applications without bundle identifiers are told apart by name', () => {
+test('applications are told apart by process, not by name', () => {
   addApp({ bundleID: undefined, name: 'Alpha', windows: [window([textField('f', { value: 'x' })])], focusedElement: 'f' });
-  addApp({ pid: 200, bundleID: undefined, name: 'Beta', windows: [], frontmost: false });
+  addApp({ pid: 200, bundleID: undefined, name: 'Alpha', windows: [], frontmost: false });
   addApp({ pid: 300, bundleID: 'com.example.gamma', name: 'Alpha', windows: [], frontmost: false });
   info();
   assert.equal(readText().ok, true);
@@ -106,7 +106,11 @@ test('applications without bundle identifiers are told apart by name', () => {
   sim.apps.setFrontmost(100);
   info();
   sim.apps.setFrontmost(200);
-  assert.equal(readText().reason, 'frontmost_app_changed');
+  assert.equal(readText().reason, 'frontmost_app_changed', 'another process of the same name');
+  sim.apps.setFrontmost(100);
+  info();
+  sim.apps.update(100, { name: 'Renamed' });
+  assert.equal(readText().ok, true, 'its own process, whatever it is called now');
 });
 
 test('read-back works at 899 s and expires the target at 900 s', () => {

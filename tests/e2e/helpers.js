@@ -5,7 +5,7 @@ const path = require('node:path');
 const root = path.resolve(__dirname, '..', '..');
 const addonPath = process.env.PELMORA_ADDON
   ? path.resolve(process.env.PELMORA_ADDON)
-  : path.join(root, 'resources', 'bin', 'pelmora.node');
+  : path.join(root, 'resources', 'sim', 'pelmora.node');
 
 // In the sanitizer lane the runtime is preloaded into node. The tools the
 // addon starts (ps, shells, stand-ins) must not get it too; node processes

@@ -274,14 +274,16 @@ test('empty text is refused before anything else', () => {
   assert.equal(readText().ok, true, 'the stored target is untouched');
 });
 
-test('the stored target is used for 599 s and captured afresh at 600 s', () => {
+test('the stored target is used for 599 s and captured afresh at 600 s, whatever the wall clock does', () => {
   editor({ value: '', selectedRange: { location: 0, length: 0 } });
   addApp({ pid: 100 + 1, bundleID: 'com.example.second', name: 'Second', frontmost: false, windows: [] });
   info();
+  sim.clock.step(-3600);  // the time is set back an hour
   sim.clock.advance(599);
   sim.log.take();
   assert.equal(insert('one').ok, true);
   assert.equal(sim.log.take().filter((e) => e.op === 'trusted').length, 0, 'no new capture');
+  sim.clock.step(7200);
   sim.clock.advance(1);
   sim.log.take();
   assert.equal(insert(' two').ok, true);
@@ -319,6 +321,34 @@ test('an expected bundle the target does not satisfy: recapture, then focus_targ
   const r = insert('x', 'com.example.elsewhere');
   assert.deepEqual(r, { ok: false, appName: 'Editor', bundleID: 'com.google.Chrome', reason: 'focus_target_mismatch' });
   assert.equal(readText().reason, 'missing_captured_target', 'no target is kept');
+});
+
+// Nothing but its process tells such an application from another: every
+// guard has to go by that.
+test('an application without a bundle identifier is guarded by its process', () => {
+  editor({ bundleID: undefined, field: { onWrite: 'ignore' } });
+  addApp({ pid: 300, bundleID: undefined, name: 'Editor', windows: [], focusedElement: null, frontmost: false });
+  info();
+  const r = insert('x', 'com.example.editor');
+  assert.deepEqual(r, { ok: false, appName: 'Editor', bundleID: '', reason: 'focus_target_mismatch' },
+    'an expected application is not one without an identifier');
+  assert.deepEqual(inspect().writes, []);
+
+  info();
+  sim.apps.setFrontmost(300);
+  assert.equal(insert('x').reason, 'missing_focused_element', 'another process of the same name is captured afresh');
+  assert.deepEqual(inspect().writes, []);
+  sim.apps.setFrontmost(100);
+
+  info();
+  sim.apps.setFrontmostAfter(300, 0.3);  // the user moves on during the read-back
+  sim.log.take();
+  assert.equal(insert('x').reason, 'ax_write_verification_failed');
+  assert.deepEqual(sim.apps.activations(), [{ pid: 100, options: 2 }], 'brought forward for the paste by its pid');
+
+  info();
+  sim.apps.update(100, { focusedElement: 'win' });
+  assert.equal(insert('y').reason, 'focus_drifted', 'drift is seen without a bundle identifier');
 });
 
 test('a target whose application left the front is dropped before a fresh capture', () => {

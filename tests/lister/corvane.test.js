@@ -72,7 +72,8 @@ function editors({ defaultEntry = 'zeta' } = {}) {
   // Only a very large image, named by its absolute path.
   const huge = db.icon('art/huge.png', solidPng(512, YELLOW));
   file.epsilon = db.app('data-a', 'epsilon', { Name: 'Epsilon', Icon: huge, ...mime });
-  // No folder of the size asked for: the nearest size wins (22 over 48).
+  // No folder of the size asked for: as GTK 3 weighs them, a larger size to
+  // shrink wins over a nearer smaller one to enlarge (48 over 22).
   file.gamma = db.app('data-a', 'gamma', { Name: 'Gamma', Icon: 'gamma', ...mime });
   db.icon('data-a/icons/hicolor/22x22/apps/gamma.png', solidPng(22, RED));
   db.icon('data-a/icons/hicolor/48x48/apps/gamma.png', solidPng(48, BLUE));
@@ -85,7 +86,7 @@ function editors({ defaultEntry = 'zeta' } = {}) {
     beta: row('beta', 'Beta', file.beta),
     delta: row('delta', 'Delta', file.delta, RED),
     epsilon: row('epsilon', 'Epsilon', file.epsilon, YELLOW),
-    gamma: row('gamma', 'Gamma', file.gamma, RED),
+    gamma: row('gamma', 'Gamma', file.gamma, BLUE),
   };
   return { db, rows, zeta32 };
 }

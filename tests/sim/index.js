@@ -1,12 +1,12 @@
 'use strict';
 // Control module of the simulated desktop (see docs/simulation.md). It shares
-// one world with the pelmora.node that a host loads from resources/bin.
+// one world with the simulated build of pelmora.node, resources/sim/pelmora.node.
 const path = require('node:path');
 
 const root = path.resolve(__dirname, '..', '..');
 const addonPath = process.env.PELMORA_ADDON
   ? path.resolve(process.env.PELMORA_ADDON)
-  : path.join(root, 'resources', 'bin', 'pelmora.node');
+  : path.join(root, 'resources', 'sim', 'pelmora.node');
 const controlPath = process.env.PELMORA_SIM_CONTROL
   ? path.resolve(process.env.PELMORA_SIM_CONTROL)
   : path.join(__dirname, 'native', 'pelmora_sim_control.node');

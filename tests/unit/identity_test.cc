@@ -9,11 +9,13 @@ namespace {
 
 using namespace pelmora;
 
-TEST(BundleMatches, EmptyAcceptsAnythingAndDotsBoundTheFamily) {
+TEST(BundleMatches, NoExpectationAcceptsAnythingAndDotsBoundTheFamily) {
   EXPECT_TRUE(bundleMatches("com.google.Chrome", "com.google.Chrome.canary"));
   EXPECT_TRUE(bundleMatches("com.google.Chrome.canary", "com.google.Chrome"));
-  EXPECT_TRUE(bundleMatches("", "com.example.app"));
   EXPECT_TRUE(bundleMatches("com.example.app", ""));
+  EXPECT_TRUE(bundleMatches("", ""));
+  // A target without a bundle identifier is not the application asked for.
+  EXPECT_FALSE(bundleMatches("", "com.example.app"));
   EXPECT_TRUE(bundleMatches("com.example.app", "com.example.app"));
   EXPECT_FALSE(bundleMatches("com.example.app", "com.example.apple"));
   EXPECT_FALSE(bundleMatches("com.example.apple", "com.example.app"));
@@ -30,14 +32,16 @@ TEST(WebEditorBundle, PrefixOnlyAtADotBoundary) {
   EXPECT_FALSE(isWebEditorBundle("COM.OPENAI.CODEX"));
 }
 
-TEST(SameApplication, BundleIdentifiersFirstNamesOnlyWhenBothAreEmpty) {
-  CapturedTextTarget withBundle{.appName = "Notes", .bundleID = "com.example.notes"};
-  EXPECT_TRUE(isSameApplicationIdentity(withBundle, "com.example.notes", "Renamed"));
-  EXPECT_FALSE(isSameApplicationIdentity(withBundle, "", "Notes"));
-  CapturedTextTarget unnamed{.appName = "Tool"};
-  EXPECT_TRUE(isSameApplicationIdentity(unnamed, "", "Tool"));
-  EXPECT_FALSE(isSameApplicationIdentity(unnamed, "", "Other"));
-  EXPECT_FALSE(isSameApplicationIdentity(unnamed, "com.example.tool", "Tool"));
+TEST(SameApplication, TheTargetsOwnProcessWithItsBundleIdentifier) {
+  CapturedTextTarget withBundle{.appName = "Notes", .bundleID = "com.example.notes", .pid = 41};
+  EXPECT_TRUE(isTargetApplication(withBundle, {"com.example.notes", "Renamed", 41}));
+  EXPECT_FALSE(isTargetApplication(withBundle, {"com.example.notes", "Notes", 42}));  // a second instance
+  EXPECT_FALSE(isTargetApplication(withBundle, {"", "Notes", 41}));  // a process nothing names
+  CapturedTextTarget unnamed{.appName = "Tool", .pid = 7};
+  EXPECT_TRUE(isTargetApplication(unnamed, {"", "Other name", 7}));
+  EXPECT_FALSE(isTargetApplication(unnamed, {"", "Tool", 8}));  // same name, another process
+  CapturedTextTarget unknown{.appName = "Tool"};
+  EXPECT_FALSE(isTargetApplication(unknown, {"", "Tool", 0}));
 }
 
 TEST(TargetAge, WholeSecondsAreExactOnALargeClock) {

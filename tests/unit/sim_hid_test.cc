@@ -69,13 +69,39 @@ TEST_F(SimHid, OnlyOpenScheduledMatchingManagersHear) {
   EXPECT_EQ(gHeard, std::vector<int64_t>{5});
 }
 
-TEST_F(SimHid, WithoutMatchingEveryDeviceIsHeard) {
+TEST_F(SimHid, DevicesComeOnlyThroughTheMatchingsNotifications) {
   auto manager = platform::createHidManager();
   platform::registerHidInputValueCallback(manager.get(), recordingCallback);
   platform::scheduleHidManagerOnMainRunLoop(manager.get());
   ASSERT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), 0);
-  EXPECT_TRUE(post(1, sim::addHidDevice({})));
-  EXPECT_FALSE(sim::hidManagerState().matching);
+  EXPECT_FALSE(post(1)) << "no matching, no device";
+  platform::setHidDeviceMatching(manager.get(), {});
+  EXPECT_TRUE(post(1, sim::addHidDevice({}))) << "an empty matching takes every device";
+  EXPECT_TRUE(post(1)) << "including those plugged in before";
+}
+
+// IOKitUser-1955: leaving the run loop drops the device-matching and removal
+// notifications, and scheduling again does not bring them back.
+TEST_F(SimHid, AManagerOffItsRunLoopNeverHearsOfANewDeviceAgain) {
+  auto manager = listening();
+  ASSERT_TRUE(sim::removeHidDevice(device));
+  EXPECT_TRUE(sim::hidManagerState().devices.empty());
+  const int again = sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(1)}, {"ProductID", PrefValue::ofInteger(2)}}});
+  EXPECT_NE(again, device) << "a device plugged in again is a new one";
+  EXPECT_TRUE(post(1, again)) << "heard while the notifications live";
+
+  platform::unscheduleHidManagerFromMainRunLoop(manager.get());
+  platform::scheduleHidManagerOnMainRunLoop(manager.get());
+  ASSERT_TRUE(sim::removeHidDevice(again));
+  const int third = sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(1)}, {"ProductID", PrefValue::ofInteger(2)}}});
+  EXPECT_FALSE(post(1, third)) << "scheduled again, but deaf to new devices";
+  platform::scheduleHidManagerOnMainRunLoop(manager.get());
+  auto log = sim::takeLog();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().op, "hidFault") << "a second schedule is the fault macOS asserts on";
+
+  platform::setHidDeviceMatching(manager.get(), kMatching);
+  EXPECT_TRUE(post(1, third)) << "only a new matching brings them back";
 }
 
 TEST_F(SimHid, ClosingUnschedulingOrDroppingLosesQueuedValues) {
@@ -124,10 +150,12 @@ TEST_F(SimHid, OpeningFollowsIOKit) {
   state = sim::hidManagerState();
   EXPECT_FALSE(state.open);
   EXPECT_FALSE(state.scheduled) << "a close takes the manager off its run loop";
-  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), 0) << "closing a closed manager is no error";
+  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), -536870195) << "kIOReturnNotOpen";
 
   EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenNone), 0);
-  EXPECT_EQ(sim::hidManagerState().devices, (std::vector<std::pair<int, uint32_t>>{{device, 0}}));
+  EXPECT_EQ(sim::hidManagerState().devices, (std::vector<std::pair<int, uint32_t>>{{device, 0}}))
+      << "the devices it knew open again";
+  platform::setHidDeviceMatching(manager.get(), kMatching);  // notifications again, after the close
   const int later = sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(1)}, {"ProductID", PrefValue::ofInteger(2)}}});
   sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(9)}}});
   EXPECT_EQ(sim::hidManagerState().devices, (std::vector<std::pair<int, uint32_t>>{{device, 0}, {later, 0}}))
@@ -138,6 +166,7 @@ TEST_F(SimHid, NoDeviceNoRefusal) {
   sim::world().hid.devices.clear();
   sim::world().hid.exclusiveResult = 0xE00002C5;
   auto manager = platform::createHidManager();
+  platform::setHidDeviceMatching(manager.get(), {});
   EXPECT_EQ(platform::openHidManager(manager.get(), platform::kHidOpenSeizeDevice), 0);
   sim::addHidDevice({});
   EXPECT_TRUE(sim::hidManagerState().devices.empty()) << "the late device refused the seize";

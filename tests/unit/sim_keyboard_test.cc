@@ -33,6 +33,7 @@ class SimKeyboard : public ::testing::Test {
   void install(uint64_t mask = 0x5C00) {
     tap = platform::createKeyboardEventTap(mask, recordingTap).tap;
     ASSERT_TRUE(tap);
+    platform::setEventTapEnabled(tap.get(), true);
     source = platform::createEventTapRunLoopSource(tap.get());
     platform::addSourceToRunLoop(main.get(), source.get());
   }
@@ -98,14 +99,18 @@ TEST_F(SimKeyboard, DisabledNotificationLeavesTheTapOffUntilReenabled) {
   EXPECT_FALSE(sim::tapState().enabled);
 }
 
-TEST_F(SimKeyboard, RemovingTheSourceReleasesQueuedEvents) {
+// Its port keeps what was sent to it: an enabled tap off every run loop still
+// holds the events, until it is invalidated.
+TEST_F(SimKeyboard, EventsWaitOnAnEnabledTapUntilItIsGone) {
   install();
   sim::postKeyEvent({12, 0x800000, 63});
   platform::removeSourceFromRunLoop(main.get(), source.get());
+  EXPECT_FALSE(sim::tapState().onRunLoop);
+  EXPECT_TRUE(sim::takeKeyResults().empty()) << "held by a tap nobody runs";
+  platform::invalidateEventTap(tap.get());
   auto results = sim::takeKeyResults();
   ASSERT_EQ(results.size(), 1u);
   EXPECT_FALSE(results[0].sawTap);
-  EXPECT_FALSE(sim::tapState().onRunLoop);
   source.reset();
 }
 
@@ -125,8 +130,9 @@ TEST_F(SimKeyboard, TheSystemClearsWhatTheProcessMayNotSee) {
   sim::world().keyboard.allowedTypes = (1u << 12) | (1u << 14);
   auto created = platform::createKeyboardEventTap(0x5C00, recordingTap);
   ASSERT_TRUE(created.tap);
-  EXPECT_EQ(created.mask, (1u << 12) | (1u << 14));
-  EXPECT_EQ(sim::tapState().mask, created.mask);
+  EXPECT_EQ(created.listedMask, (1u << 12) | (1u << 14));
+  EXPECT_EQ(sim::tapState().mask, created.listedMask);
+  platform::setEventTapEnabled(created.tap.get(), true);
   source = platform::createEventTapRunLoopSource(created.tap.get());
   platform::addSourceToRunLoop(main.get(), source.get());
   sim::postKeyEvent({10, 0, 4});
@@ -154,6 +160,7 @@ TEST_F(SimKeyboard, AServerThatGivesUpDisablesTheTapAndSaysSo) {
 
 TEST_F(SimKeyboard, ATapOnItsOwnThreadDecidesAtOnce) {
   tap = platform::createKeyboardEventTap(0x5C00, recordingTap).tap;
+  platform::setEventTapEnabled(tap.get(), true);
   source = platform::createEventTapRunLoopSource(tap.get());
   platform::RunLoop loop;
   std::atomic<bool> ready = false;
@@ -162,7 +169,7 @@ TEST_F(SimKeyboard, ATapOnItsOwnThreadDecidesAtOnce) {
     platform::addSourceToRunLoop(own.get(), source.get());
     loop = own.share();
     ready = true;
-    platform::stopRunLoop(own.get());
+    platform::performOnRunLoop(own.get(), [](void*) { platform::stopCurrentRunLoop(); }, nullptr);
     platform::runRunLoopUntilStopped();  // a stop asked before the run is not lost
     platform::runRunLoopUntilStopped();
     platform::removeSourceFromRunLoop(own.get(), source.get());
@@ -173,7 +180,7 @@ TEST_F(SimKeyboard, ATapOnItsOwnThreadDecidesAtOnce) {
   auto results = sim::takeKeyResults();
   ASSERT_EQ(results.size(), 1u) << "post waited for the verdict";
   EXPECT_TRUE(results[0].swallowed);
-  platform::stopRunLoop(loop.get());
+  platform::performOnRunLoop(loop.get(), [](void*) { platform::stopCurrentRunLoop(); }, nullptr);
   thread.join();
   EXPECT_FALSE(sim::tapState().onRunLoop);
   source.reset();

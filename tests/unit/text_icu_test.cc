@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/sim/text_services.h"
+#include "platform/icu/text_services.h"
 #include "platform/text.h"
 
 namespace {
@@ -61,7 +61,7 @@ TEST(CanonicalEquivalence, ComposedEqualsDecomposed) {
   EXPECT_FALSE(platform::canonicallyEquivalent("abc", "abcd"));
   // Compatibility forms are not canonical: the ligature is not "fi".
   EXPECT_FALSE(platform::canonicallyEquivalent("\xEF\xAC\x81", "fi"));
-  EXPECT_EQ(sim::canonicalDecomposition("caf\xC3\xA9"), "cafe\xCC\x81");
+  EXPECT_EQ(platform::icu::canonicalDecomposition("caf\xC3\xA9"), "cafe\xCC\x81");
 }
 
 #if defined(__APPLE__)
@@ -73,20 +73,20 @@ const char* const kNotIcu = "libm.so.6";
 #endif
 
 TEST(IcuLoading, FindsTheSymbolVersionWhateverTheFileIsNamed) {
-  const sim::IcuLibrary& used = sim::icuLibrary();
+  const platform::icu::IcuLibrary& used = platform::icu::icuLibrary();
   ASSERT_TRUE(used.opened) << used.error;
   EXPECT_TRUE(std::regex_match(used.suffix, std::regex("_[0-9]+|"))) << used.suffix;
   // The development link carries no version in its name: the suffix must be
   // found in the library, not taken from the build.
   const std::string folder = used.file.find('/') == std::string::npos ? "" : used.file.substr(0, used.file.rfind('/') + 1);
-  const sim::IcuLibrary plain = sim::probeIcu({folder + kUnversionedIcu});
+  const platform::icu::IcuLibrary plain = platform::icu::probeIcu({folder + kUnversionedIcu});
   ASSERT_TRUE(plain.opened) << plain.error;
   EXPECT_EQ(plain.suffix, used.suffix);
 }
 
 TEST(IcuLoading, NoIcuIsAnErrorThatSaysWhatToInstall) {
   // A file that is missing, and a library that opens but is not ICU.
-  const sim::IcuLibrary none = sim::probeIcu({"/nonexistent/libicuuc.so.99", kNotIcu});
+  const platform::icu::IcuLibrary none = platform::icu::probeIcu({"/nonexistent/libicuuc.so.99", kNotIcu});
   EXPECT_FALSE(none.opened);
   EXPECT_NE(none.error.find("tried 2 names"), std::string::npos) << none.error;
   EXPECT_NE(none.error.find("/nonexistent/libicuuc.so.99"), std::string::npos) << none.error;

@@ -12,6 +12,8 @@ namespace {
 using unicode::isWellFormedUtf8;
 using unicode::toWellFormedUtf8;
 using unicode::utf16FromUtf8;
+using unicode::codePointsBeforeUtf16Unit;
+using unicode::utf16UnitsBeforeCodePoint;
 using unicode::utf8FromUtf16;
 using Units = std::vector<uint16_t>;
 
@@ -69,6 +71,22 @@ TEST(Utf16, TextThatIsNotUtf8HasNoUtf16) {
     EXPECT_FALSE(isWellFormedUtf8(bad)) << bad;
   }
   EXPECT_TRUE(isWellFormedUtf8(std::string("a\0\xF0\x9F\x98\x80", 6)));
+}
+
+// AT-SPI counts code points, the addon UTF-16 units: an emoji outside the
+// Basic Multilingual Plane is one and two, a combining accent one and one.
+TEST(Utf16, OffsetsConvertBetweenCodePointsAndUnits) {
+  const std::string text = "a\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD" "e\xCC\x81\xE4\xB8\xAD";  // a, thumbs up + skin tone, e + acute, CJK
+  const int64_t units[] = {0, 1, 3, 5, 6, 7, 8};
+  for (int64_t cp = 0; cp <= 6; ++cp) {
+    EXPECT_EQ(utf16UnitsBeforeCodePoint(text, cp), units[cp]) << cp;
+    EXPECT_EQ(codePointsBeforeUtf16Unit(text, units[cp]), cp) << cp;
+  }
+  EXPECT_FALSE(codePointsBeforeUtf16Unit(text, 2)) << "inside a surrogate pair";
+  EXPECT_FALSE(codePointsBeforeUtf16Unit(text, 9)) << "past the end";
+  EXPECT_FALSE(utf16UnitsBeforeCodePoint(text, 7));
+  EXPECT_FALSE(utf16UnitsBeforeCodePoint(text, -1));
+  EXPECT_EQ(codePointsBeforeUtf16Unit("x\xFFy", 3), 3) << "a stray byte is one of each";
 }
 
 }  // namespace

@@ -66,8 +66,6 @@ AXError setValue(ElementRef element, std::string_view attribute, CFTypeRef value
 
 bool isProcessTrusted() noexcept { return AXIsProcessTrusted(); }
 
-Element systemWideElement() noexcept { return adoptElement(AXUIElementCreateSystemWide()); }
-
 Element applicationElement(int32_t pid) noexcept { return adoptElement(AXUIElementCreateApplication(pid)); }
 
 int32_t elementPid(ElementRef element) noexcept {
@@ -96,6 +94,13 @@ AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
   r.kind = ValueKind::none;
   if (value) describe(value, r);
   return r;
+}
+
+// A new system-wide element for each call, released before it answers: no
+// reference to it ever leaves this file.
+AttributeResult copySystemWideAttribute(std::string_view attribute) {
+  Element systemWide = adoptElement(AXUIElementCreateSystemWide());
+  return copyAttribute(systemWide.get(), attribute);
 }
 
 std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes) {

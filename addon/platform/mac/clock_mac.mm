@@ -1,12 +1,20 @@
 #import <Foundation/Foundation.h>
-
-#include <cmath>
+#include <time.h>
 
 #include "platform/platform.h"
 
 namespace platform {
 
-double now() noexcept { return CFAbsoluteTimeGetCurrent(); }
+// Every time the logic reads is a duration (a budget, a pause's end, a
+// target's age), so it comes from a clock no one sets: the wall clock
+// (CFAbsoluteTimeGetCurrent) jumps when the user or the network sets the
+// time. Darwin's CLOCK_MONOTONIC keeps counting while the Mac sleeps, so a
+// target captured before a night's sleep is as old as it looks.
+double now() noexcept {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 void sleepFor(double seconds) noexcept {
   if (!(seconds > 0)) return;

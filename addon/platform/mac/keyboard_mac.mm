@@ -46,6 +46,8 @@ bool isOurs(const CGEventTapInformation& info) {
 
 }  // namespace
 
+bool mayListenToKeyEvents() noexcept { return CGPreflightListenEventAccess(); }
+
 KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept {
   if (callback == nullptr) return {};
   std::vector<uint32_t> before;
@@ -56,19 +58,20 @@ KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept
       CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                        static_cast<CGEventMask>(mask), tapTrampoline, reinterpret_cast<void*>(callback));
   if (!port) return {};
+  // Created enabled, with no run loop yet to serve it: every keystroke of the
+  // system would wait on it. It is enabled again from the thread that runs it.
+  CGEventTapEnable(port, false);
 
   // The port does not say which entry of the list it is: the new entries of
   // this process are. Another thread of the host creating a tap at the same
-  // moment adds one more; every new entry must then see the types. None
-  // found: take it that the tap sees nothing, the safe side.
-  uint64_t received = mask;
-  bool found = false;
+  // moment adds one more; every new entry must then see the types. None found
+  // tells nothing: the list's reading is not documented.
+  std::optional<uint64_t> listed;
   for (const auto& info : installedTaps()) {
     if (!isOurs(info) || std::find(before.begin(), before.end(), info.eventTapID) != before.end()) continue;
-    received &= info.eventsOfInterest;
-    found = true;
+    listed = listed.value_or(mask) & info.eventsOfInterest;
   }
-  return {EventTap::adopt(reinterpret_cast<EventTapObject*>(port)), found ? received : 0};
+  return {EventTap::adopt(reinterpret_cast<EventTapObject*>(port)), listed};
 }
 
 void setEventTapEnabled(EventTapObject* tap, bool enabled) noexcept {
@@ -102,15 +105,20 @@ void removeSourceFromRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) n
 // CFRunLoopRun returns when the loop is stopped or has no source left.
 void runRunLoopUntilStopped() noexcept { CFRunLoopRun(); }
 
-// CFRunLoopStop only ends a run in progress and is lost before one starts;
-// a block waits on the loop until it runs, so the stop always lands.
-void stopRunLoop(RunLoopObject* loop) noexcept {
-  if (!loop) return;
+// A block waits on the loop until it runs in a matching mode, so one queued
+// before the thread reaches CFRunLoopRun is not lost; the wake-up makes a
+// sleeping loop look at it.
+void performOnRunLoop(RunLoopObject* loop, RunLoopBlock block, void* context) noexcept {
+  if (!loop || !block) return;
   CFRunLoopPerformBlock(asLoop(loop), kCFRunLoopCommonModes, ^{
-    CFRunLoopStop(CFRunLoopGetCurrent());
+    block(context);
   });
   CFRunLoopWakeUp(asLoop(loop));
 }
+
+// CFRunLoopStop ends only a run in progress: called from a block on the loop,
+// that is the run the block is part of.
+void stopCurrentRunLoop() noexcept { CFRunLoopStop(CFRunLoopGetCurrent()); }
 
 uint64_t keyEventFlags(KeyEventRef event) noexcept { return CGEventGetFlags(asEvent(event)); }
 

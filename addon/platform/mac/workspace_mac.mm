@@ -70,18 +70,6 @@ std::optional<RunningApplication> runningApplication(int32_t pid) {
   }
 }
 
-std::vector<RunningApplication> runningApplicationsWithBundleID(std::string_view bundleID) {
-  @autoreleasepool {
-    std::vector<RunningApplication> found;
-    CFStringRef identifier = mac::createString(bundleID);
-    if (!identifier) return found;
-    for (NSRunningApplication* app in
-         [NSRunningApplication runningApplicationsWithBundleIdentifier:(__bridge_transfer NSString*)identifier])
-      found.push_back(record(app));
-    return found;
-  }
-}
-
 std::optional<RunningApplication> frontmostApplication() {
   @autoreleasepool {
     auto pid = frontProcessID();

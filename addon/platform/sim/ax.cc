@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "platform/platform.h"
-#include "platform/sim/text_services.h"
+#include "platform/icu/text_services.h"
 #include "platform/sim/world.h"
 #include "unicode/utf8.h"
 
@@ -243,7 +243,7 @@ Value rangeValue(platform::TextRange range) {
 // What a field stores of a value set: its storage rules, in this order.
 std::string storedForm(const Value& mode, const std::string& value) {
   if (!mode.isObject()) return value;
-  std::string stored = mode["decompose"].boolOr(false) ? canonicalDecomposition(value) : value;
+  std::string stored = mode["decompose"].boolOr(false) ? platform::icu::canonicalDecomposition(value) : value;
   if (mode["trimTrailingNewline"].boolOr(false)) stored.resize(unicode::withoutFinalLineBreak(stored).size());
   const std::string breaks = mode["lineBreaks"].stringOr("");
   if (breaks == "lf") stored = unicode::replaceLineBreaks(stored, '\n');
@@ -345,8 +345,6 @@ bool isProcessTrusted() noexcept {
   return sim::desk().trusted;
 }
 
-Element systemWideElement() noexcept { return sim::makeElement(ElementObject::Target::system, 0); }
-
 Element applicationElement(int32_t pid) noexcept { return sim::makeElement(ElementObject::Target::app, pid); }
 
 int32_t elementPid(ElementRef element) noexcept {
@@ -389,6 +387,11 @@ AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
                                                 {"attribute", std::string(attribute)},
                                                 {"error", result.error}})});
   return result;
+}
+
+AttributeResult copySystemWideAttribute(std::string_view attribute) {
+  Element systemWide = sim::makeElement(ElementObject::Target::system, 0);
+  return copyAttribute(systemWide.get(), attribute);
 }
 
 std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes) {
@@ -478,14 +481,6 @@ bool sameElement(ElementRef a, ElementRef b) noexcept {
 std::optional<RunningApplication> runningApplication(int32_t pid) {
   sim::log("appByPid", sim::Value::object({{"pid", pid}}));
   return sim::record(sim::desk().app(pid));
-}
-
-std::vector<RunningApplication> runningApplicationsWithBundleID(std::string_view bundleID) {
-  sim::log("appsByBundle", sim::Value::object({{"bundleID", std::string(bundleID)}}));
-  std::vector<RunningApplication> found;
-  for (const auto& app : sim::desk().apps)
-    if (app->running && app->bundleID && *app->bundleID == bundleID) found.push_back(*sim::record(app.get()));
-  return found;
 }
 
 std::optional<RunningApplication> frontmostApplication() {

@@ -38,10 +38,19 @@ Value logTake(const std::vector<Value>&) {
   return entries;
 }
 
+// The wall clock jumps while no time passes; answers the wall clock's time.
+Value clockStep(const std::vector<Value>& args) {
+  const double seconds = requireNumber(arg(args, 0), "seconds");
+  if (!std::isfinite(seconds)) throw ControlError{"clock.step(seconds): seconds must be finite"};
+  world().wallClockOffset += seconds;
+  return world().clock.load() + world().wallClockOffset;
+}
+
 constexpr ControlEntry kWorldControl[] = {
     {"reset", resetWorld},
     {"clock.now", clockNow},
     {"clock.advance", clockAdvance},
+    {"clock.step", clockStep},
     {"log.take", logTake},
 };
 

@@ -36,6 +36,12 @@ Value hidAddDevice(const std::vector<Value>& args) {
   return addHidDevice(std::move(device));
 }
 
+Value hidRemoveDevice(const std::vector<Value>& args) {
+  const double id = requireInteger(arg(args, 0), "deviceId", 0, 2147483647.0);
+  if (!removeHidDevice(static_cast<int>(id))) throw ControlError{"hid.removeDevice: no device with that id"};
+  return {};
+}
+
 Value hidSetOpenResults(const std::vector<Value>& args) {
   const Value& results = arg(args, 0);
   if (!results.isObject()) throw ControlError{"hid.setOpenResults({exclusive, shared})"};
@@ -85,6 +91,7 @@ Value hidMatching(const std::vector<Value>&) {
 
 constexpr ControlEntry kHidControl[] = {
     {"hid.addDevice", hidAddDevice},
+    {"hid.removeDevice", hidRemoveDevice},
     {"hid.setOpenResults", hidSetOpenResults},
     {"hid.post", hidPost},
     {"hid.manager", hidManager},

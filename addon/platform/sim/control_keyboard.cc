@@ -7,26 +7,38 @@
 namespace sim {
 namespace {
 
-// allowTap(true | false | {types: [..]}): with types, the tap is created
-// but the system lets it see only those event types.
+// allowTap(true | false | {types: [..], listed}): with types, the tap is
+// created but the system lets it see only those event types; with listed
+// false, the system's list of taps does not show it.
 Value keyboardAllowTap(const std::vector<Value>& args) {
   const Value& v = arg(args, 0);
   auto& kb = world().keyboard;
+  kb.allowedTypes = ~uint64_t{0};
+  kb.listed = true;
   if (v.isObject()) {
-    const Value& types = v["types"];
-    if (!types.isArray()) throw ControlError{"allowTap({types: [event types]})"};
-    uint64_t allowed = 0;
-    for (const auto& t : types.items) {
-      const double type = requireNumber(t, "types[]");
-      if (type < 0 || type > 63 || type != std::floor(type)) throw ControlError{"an allowed type is an event type from 0 to 63"};
-      allowed |= uint64_t{1} << static_cast<int>(type);
-    }
     kb.allowTap = true;
-    kb.allowedTypes = allowed;
+    if (const Value& types = v["types"]; !types.isUndefined()) {
+      if (!types.isArray()) throw ControlError{"allowTap({types: [event types], listed})"};
+      uint64_t allowed = 0;
+      for (const auto& t : types.items) {
+        const double type = requireNumber(t, "types[]");
+        if (type < 0 || type > 63 || type != std::floor(type)) throw ControlError{"an allowed type is an event type from 0 to 63"};
+        allowed |= uint64_t{1} << static_cast<int>(type);
+      }
+      kb.allowedTypes = allowed;
+    }
+    if (const Value& listed = v["listed"]; !listed.isUndefined()) kb.listed = requireBool(listed, "listed");
   } else {
     kb.allowTap = requireBool(v, "allowTap");
-    kb.allowedTypes = ~uint64_t{0};
   }
+  return {};
+}
+
+// setPreflight({listen}): what the system's Input Monitoring check answers.
+Value keyboardSetPreflight(const std::vector<Value>& args) {
+  const Value& v = arg(args, 0);
+  if (!v.isObject()) throw ControlError{"setPreflight({listen})"};
+  world().keyboard.listenPreflight = requireBool(v["listen"], "listen");
   return {};
 }
 
@@ -88,6 +100,7 @@ Value keyboardResults(const std::vector<Value>&) {
       item.set("waitedMs", r.waitedMs);
       item.set("timedOut", r.timedOut);
     }
+    if (r.held) item.set("held", true);
     list.push(std::move(item));
   }
   return list;
@@ -107,6 +120,7 @@ constexpr ControlEntry kKeyboardControl[] = {
     {"keyboard.postAsync", keyboardPostAsync},
     {"keyboard.pending", keyboardPending},
     {"keyboard.setTapTimeout", keyboardSetTapTimeout},
+    {"keyboard.setPreflight", keyboardSetPreflight},
     {"keyboard.results", keyboardResults},
     {"keyboard.tap", keyboardTap},
 };

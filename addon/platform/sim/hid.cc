@@ -7,9 +7,16 @@
 // Opening follows IOKit's IOHIDManagerOpen: the manager is marked open before
 // its devices are opened, stays marked open when a device refuses (answering
 // that refusal), and while marked open a further open does nothing and
-// answers success. Closing marks it closed, closes its devices and takes it
-// off its run loop. A device that appears while the manager is open is opened
-// with the manager's options.
+// answers success. Closing takes it off its run loop, then marks it closed and
+// closes its devices; a closed manager answers kIOReturnNotOpen.
+//
+// Devices reach a manager through the notifications that setting its device
+// matching creates: those already plugged in at that moment, then each one
+// that appears (opened at once with the manager's options while it is open).
+// As in IOKitUser-1955 (macOS 12), taking the manager off its run loop, which
+// a close does too, drops those notifications: scheduling it again does not
+// bring them back, so a device plugged in later is never seen. Only setting
+// the matching again does.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -22,7 +29,11 @@ namespace platform {
 struct HidManagerObject : sim::Object {
   HidManagerObject() : Object(Kind::hidManager) {}
   ~HidManagerObject() override;
-  std::optional<std::vector<std::pair<std::string, int64_t>>> matching;  // unset: every device
+  std::optional<std::vector<std::pair<std::string, int64_t>>> matching;  // as last set
+  // The device-matching and removal notifications, alive from a matching's
+  // setting until the manager leaves its run loop.
+  bool notifications = false;
+  std::vector<int> known;  // devices the notifications brought, in order
   HidInputValueCallback callback = nullptr;
   bool scheduled = false;
   bool open = false;  // marked open, whatever its devices answered
@@ -36,6 +47,7 @@ namespace sim {
 namespace {
 
 constexpr int32_t kIOReturnBadArgument = static_cast<int32_t>(0xE00002C2);
+constexpr int32_t kIOReturnNotOpen = static_cast<int32_t>(0xE00002CD);
 
 // Managers that exist, oldest first; the objects remove themselves when freed.
 std::vector<platform::HidManagerObject*>& liveManagers() {
@@ -52,7 +64,7 @@ bool propertyEquals(const platform::PrefValue& property, int64_t wanted) {
 }
 
 bool matches(const platform::HidManagerObject& manager, const platform::HidDeviceObject& device) {
-  if (!manager.matching) return true;
+  if (!manager.matching) return false;
   for (const auto& [key, wanted] : *manager.matching) {
     bool found = false;
     for (const auto& [name, property] : device.properties)
@@ -98,12 +110,28 @@ double openDevice(platform::HidManagerObject& manager, int deviceId) {
   return given;
 }
 
+bool knows(const platform::HidManagerObject& manager, int deviceId) {
+  return std::find(manager.known.begin(), manager.known.end(), deviceId) != manager.known.end();
+}
+
+void forget(std::vector<std::pair<int, uint32_t>>& held, int deviceId) {
+  std::erase_if(held, [deviceId](const auto& d) { return d.first == deviceId; });
+}
+
+// A device the notifications bring: known, and opened when the manager is.
+void deviceAdded(platform::HidManagerObject& manager, int deviceId) {
+  if (knows(manager, deviceId)) return;
+  manager.known.push_back(deviceId);
+  if (manager.open) openDevice(manager, deviceId);
+}
+
 }  // namespace
 
+// The old world's devices are unplugged from the managers that outlive it;
+// ids are never given twice, so a stale one never names a new device.
 void resetHid() {
   auto& hid = world().hid;
-  hid.devices.clear();
-  hid.nextDeviceId = 1;
+  while (!hid.devices.empty()) removeHidDevice(hid.devices.begin()->first);
   hid.exclusiveResult = 0;
   hid.sharedResult = 0;
   hid.queue.clear();
@@ -114,8 +142,22 @@ int addHidDevice(platform::HidDeviceObject device) {
   const int id = hid.nextDeviceId++;
   const auto& added = hid.devices.emplace(id, std::move(device)).first->second;
   for (auto* manager : liveManagers())
-    if (manager->open && matches(*manager, added)) openDevice(*manager, id);
+    if (manager->notifications && matches(*manager, added)) deviceAdded(*manager, id);
   return id;
+}
+
+bool removeHidDevice(int id) {
+  auto& hid = world().hid;
+  if (!hid.devices.count(id)) return false;
+  // The device is gone, so no manager holds it open; one whose removal
+  // notification was dropped still lists it among its devices.
+  for (auto* manager : liveManagers()) {
+    forget(manager->devices, id);
+    if (manager->notifications) std::erase(manager->known, id);
+  }
+  std::erase_if(hid.queue, [id](const HidInput& input) { return input.deviceId == id; });
+  hid.devices.erase(id);
+  return true;
 }
 
 bool postHidInput(const HidInput& input) {
@@ -163,7 +205,7 @@ HidManagerObject::~HidManagerObject() {
   managers.erase(std::remove(managers.begin(), managers.end(), this), managers.end());
   // A released manager closes its devices and leaves its run loop.
   if (open || scheduled) {
-    open = scheduled = false;
+    open = scheduled = notifications = false;
     devices.clear();
     sim::dropUnheardInputs();
   }
@@ -175,23 +217,40 @@ HidManager createHidManager() noexcept {
   return HidManager::adopt(manager);
 }
 
+// As IOHIDManagerSetDeviceMatchingMultiple: the manager lets go of its
+// devices and notifications, then makes new ones, which bring every matching
+// device plugged in now (opened at once when the manager is open).
 void setHidDeviceMatching(HidManagerObject* manager, std::span<const HidNumberMatch> matching) noexcept {
   if (!manager) return;
   manager->matching.emplace();
   for (const auto& m : matching) manager->matching->emplace_back(m.key, m.value);
+  manager->known.clear();
+  manager->devices.clear();
+  manager->notifications = true;
+  for (const auto& [id, device] : sim::world().hid.devices)
+    if (sim::matches(*manager, device)) sim::deviceAdded(*manager, id);
+  sim::dropUnheardInputs();
 }
 
 void registerHidInputValueCallback(HidManagerObject* manager, HidInputValueCallback callback) noexcept {
   if (manager) manager->callback = callback;
 }
 
+// IOHIDManagerScheduleWithRunLoop asserts that the manager is on no run loop
+// yet: on macOS a second schedule ends the process.
 void scheduleHidManagerOnMainRunLoop(HidManagerObject* manager) noexcept {
-  if (manager) manager->scheduled = true;
+  if (!manager) return;
+  if (manager->scheduled) {
+    sim::log("hidFault", sim::Value::object({{"what", "scheduleTwice"}}));
+    return;
+  }
+  manager->scheduled = true;
 }
 
 void unscheduleHidManagerFromMainRunLoop(HidManagerObject* manager) noexcept {
   if (!manager || !manager->scheduled) return;
   manager->scheduled = false;
+  manager->notifications = false;
   sim::dropUnheardInputs();
 }
 
@@ -202,9 +261,11 @@ int32_t openHidManager(HidManagerObject* manager, uint32_t options) noexcept {
   } else if (!manager->open) {
     manager->open = true;
     manager->openOptions = options;
-    // The first refusal among the devices is the answer; the others still open.
-    for (const auto& [id, device] : sim::world().hid.devices) {
-      if (!sim::matches(*manager, device) || sim::holdsOpen(*manager, id)) continue;
+    // The first refusal among the devices is the answer; the others still
+    // open. A device unplugged while no removal notification listened is
+    // still listed, and opens nothing.
+    for (int id : manager->known) {
+      if (!sim::world().hid.devices.count(id) || sim::holdsOpen(*manager, id)) continue;
       const double opened = sim::openDevice(*manager, id);
       if (sim::asIOReturn(result) == kHidSuccess) result = opened;
     }
@@ -215,11 +276,10 @@ int32_t openHidManager(HidManagerObject* manager, uint32_t options) noexcept {
 
 int32_t closeHidManager(HidManagerObject* manager, uint32_t) noexcept {
   if (!manager) return sim::kIOReturnBadArgument;
-  manager->scheduled = false;
-  if (manager->open) {
-    manager->open = false;
-    manager->devices.clear();
-  }
+  unscheduleHidManagerFromMainRunLoop(manager);
+  if (!manager->open) return sim::kIOReturnNotOpen;
+  manager->open = false;
+  manager->devices.clear();
   sim::dropUnheardInputs();
   return kHidSuccess;
 }

@@ -61,6 +61,8 @@ struct HidWorld {
 // scheduled manager that matches the device. postHidInput answers false when
 // no manager would receive the value, which is then lost.
 int addHidDevice(platform::HidDeviceObject device);
+// The device is unplugged; false when there is none of that id.
+bool removeHidDevice(int id);
 bool postHidInput(const HidInput& input);
 HidManagerState hidManagerState();
 void deliverHidInputs();

@@ -43,6 +43,8 @@ struct TapRequest {
   KeyEvent event;
   platform::EventTapObject* tap = nullptr;  // retained while queued
   std::shared_ptr<Decision> decision;
+  platform::RunLoopBlock block = nullptr;  // set: a block performed on the loop, nothing else
+  void* context = nullptr;
 };
 
 }  // namespace sim
@@ -56,6 +58,9 @@ struct EventTapObject : sim::Object {
   const TapCallback callback;
   bool enabled = false;
   bool valid = true;
+  // Requests for a tap whose source is on no run loop: its port keeps them
+  // until a run loop serves it, or until it is invalidated.
+  std::deque<sim::TapRequest> parked;
 };
 
 struct RunLoopObject;
@@ -76,6 +81,7 @@ struct RunLoopObject : sim::Object {
   std::vector<RunLoopSourceObject*> sources;  // retained
   std::deque<sim::TapRequest> inbox;
   bool stopAsked = false;
+  bool running = false;  // a thread is running it right now
 };
 
 }  // namespace platform
@@ -150,16 +156,18 @@ RunLoopObject* loopOf(const EventTapObject* tap) {
 }
 
 // Taps that would see the event now, in the order the system chains them: a
-// disabled tap still hears the notifications that say so.
+// disabled tap still hears the notifications that say so, and an enabled one
+// holds the event whether or not a run loop serves it.
 std::vector<EventTapObject*> tapsFor(const KeyEvent& event) {
   std::vector<EventTapObject*> taps;
   for (auto* tap : state().taps) {
-    if (!tap->valid || !wants(*tap, event.type) || !loopOf(tap)) continue;
-    if (!tap->enabled && !isDisabledNotification(event.type)) continue;
+    if (!tap->valid || !wants(*tap, event.type)) continue;
+    if (isDisabledNotification(event.type) ? !loopOf(tap) : !tap->enabled) continue;
     taps.push_back(tap);
   }
   return taps;
 }
+
 
 void record(KeyResult result) { state().results.push_back(result); }
 
@@ -169,6 +177,12 @@ void finish(const std::shared_ptr<Decision>& decision, bool swallowed, bool sawT
   decision->swallowed = swallowed;
   decision->sawTap = sawTap;
   keyboardChanged().notify_all();
+}
+
+// Lets go of requests the server no longer waits on, or whose tap is gone.
+void dropRequest(TapRequest& request) {
+  finish(request.decision, false, false);
+  release(request.tap);
 }
 
 // The tap's callback, with the lock let go: the callback enables its tap
@@ -187,39 +201,42 @@ bool callTap(Lock& lock, EventTapObject* tap, const KeyEvent& event) {
 
 // The window server asks one tap for its verdict and waits for it, up to the
 // tap timeout, unless the calling thread is the one running that tap's loop.
-// nullopt: no verdict in time.
-std::optional<bool> askTap(Lock& lock, EventTapObject* tap, const KeyEvent& event) {
+// A tap whose source is on no run loop, or on one that nobody runs, holds the
+// event all the same (`held`): its port keeps the request until a run loop
+// serves it, the tap is invalidated, or the server gives up. nullopt: no
+// verdict in time.
+std::optional<bool> askTap(Lock& lock, EventTapObject* tap, const KeyEvent& event, bool& held) {
   RunLoopObject* loop = loopOf(tap);
-  if (!loop || !tap->valid) return false;
-  if (tRunning == loop) return callTap(lock, tap, event);
+  if (!tap->valid) return false;
+  if (loop && tRunning == loop) return callTap(lock, tap, event);
+  if (!loop || !loop->running) held = true;
 
   auto decision = std::make_shared<Decision>();
   retain(tap);
-  loop->inbox.push_back(TapRequest{event, tap, decision});
+  (loop ? loop->inbox : tap->parked).push_back(TapRequest{event, tap, decision, nullptr, nullptr});
   keyboardChanged().notify_all();
   const auto deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
                                                  std::chrono::duration<double>(world().keyboard.tapTimeout));
   keyboardChanged().wait_until(lock, deadline, [&] { return decision->done; });
   if (decision->done) return decision->swallowed;
 
-  // Given up: the event goes on without this tap. If its loop never took the
+  // Given up: the event goes on without this tap. If no run loop took the
   // request, the server withdraws it; either way the tap is disabled and told
   // so when its loop next runs.
-  if (RunLoopObject* current = loopOf(tap)) {
-    auto& inbox = current->inbox;
-    for (auto it = inbox.begin(); it != inbox.end(); ++it) {
-      if (it->decision == decision) {
-        release(it->tap);
-        inbox.erase(it);
-        break;
-      }
+  RunLoopObject* current = loopOf(tap);
+  auto& queue = current ? current->inbox : tap->parked;
+  for (auto it = queue.begin(); it != queue.end(); ++it) {
+    if (it->decision == decision) {
+      release(it->tap);
+      queue.erase(it);
+      break;
     }
-    if (tap->valid) {
-      tap->enabled = false;
-      retain(tap);
-      current->inbox.push_back(TapRequest{KeyEvent{kTapDisabledByTimeout, 0, 0}, tap, nullptr});
-      keyboardChanged().notify_all();
-    }
+  }
+  if (tap->valid) {
+    tap->enabled = false;
+    retain(tap);
+    queue.push_back(TapRequest{KeyEvent{kTapDisabledByTimeout, 0, 0}, tap, nullptr, nullptr, nullptr});
+    keyboardChanged().notify_all();
   }
   return std::nullopt;
 }
@@ -230,7 +247,7 @@ KeyResult decide(Lock& lock, const KeyEvent& event, const std::vector<EventTapOb
   KeyResult result{event, false, !taps.empty()};
   for (auto* tap : taps) {
     retain(tap);
-    const std::optional<bool> swallowed = askTap(lock, tap, event);
+    const std::optional<bool> swallowed = askTap(lock, tap, event, result.held);
     release(tap);
     if (!swallowed) result.timedOut = true;
     if (swallowed.value_or(false)) {
@@ -243,6 +260,12 @@ KeyResult decide(Lock& lock, const KeyEvent& event, const std::vector<EventTapOb
 
 // One request taken off a run loop by the thread running it.
 void handle(Lock& lock, RunLoopObject* loop, TapRequest request) {
+  if (request.block) {
+    lock.unlock();
+    request.block(request.context);
+    lock.lock();
+    return;
+  }
   if (!request.tap) {  // a whole chain, queued by a synchronous post
     record(decide(lock, request.event, tapsFor(request.event)));
     return;
@@ -261,8 +284,7 @@ void abandonRequests(RunLoopObject* loop, const EventTapObject* tap) {
   auto& inbox = loop->inbox;
   for (auto it = inbox.begin(); it != inbox.end();) {
     if (it->tap && it->tap == tap) {
-      finish(it->decision, false, false);
-      release(it->tap);
+      dropRequest(*it);
       it = inbox.erase(it);
     } else {
       ++it;
@@ -328,6 +350,8 @@ void resetKeyboard() {
   kb.allowTap = true;
   kb.allowedTypes = ~uint64_t{0};
   kb.tapTimeout = 1.0;
+  kb.listenPreflight = true;
+  kb.listed = true;
   auto& s = state();
   s.results.clear();
   s.asyncPending -= s.asyncQueue.size();
@@ -343,7 +367,7 @@ void postKeyEvent(const KeyEvent& event) {
   const auto taps = tapsFor(event);
   const bool onMain = std::any_of(taps.begin(), taps.end(), [](auto* tap) { return loopOf(tap)->isMain; });
   if (onMain && tRunning != mainLoop()) {
-    mainLoop()->inbox.push_back(TapRequest{event, nullptr, nullptr});
+    mainLoop()->inbox.push_back(TapRequest{event, nullptr, nullptr, nullptr, nullptr});
     return;
   }
   record(decide(lock, event, taps));
@@ -389,11 +413,14 @@ void runCurrentThreadRunLoop(double seconds) {
     Lock lock(keyboardMutex());
     RunLoopObject* loop = threadLoop();
     RunLoopObject* outer = std::exchange(tRunning, loop);
-    while (!loop->inbox.empty()) {
+    const bool wasRunning = std::exchange(loop->running, true);
+    while (!loop->inbox.empty() && !loop->stopAsked) {
       TapRequest request = std::move(loop->inbox.front());
       loop->inbox.pop_front();
       handle(lock, loop, std::move(request));
     }
+    loop->stopAsked = false;
+    loop->running = wasRunning;
     tRunning = outer;
   }
   if (isMainThread()) deliverHidInputs();
@@ -422,10 +449,7 @@ RunLoopSourceObject::~RunLoopSourceObject() {
 RunLoopObject::~RunLoopObject() {
   sim::Lock lock(sim::keyboardMutex());
   while (!sources.empty()) sim::detachSource(lock, sources.back());
-  for (auto& request : inbox) {
-    sim::finish(request.decision, false, false);
-    sim::release(request.tap);
-  }
+  for (auto& request : inbox) sim::dropRequest(request);
 }
 
 KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept {
@@ -438,9 +462,19 @@ KeyboardTap createKeyboardEventTap(uint64_t mask, TapCallback callback) noexcept
   sim::log("tapCreate", sim::Value::object({{"ok", ok}}));
   if (!ok) return {};
   auto* tap = new EventTapObject(received, callback);
-  tap->enabled = true;  // CGEventTapCreate's taps start enabled
   sim::state().taps.push_back(tap);
-  return {EventTap::adopt(tap), received};
+  // CGEventTapCreate's taps start enabled; the macOS layer disables the new
+  // tap before it answers. The moment between the two is not modelled.
+  tap->enabled = true;
+  setEventTapEnabled(tap, false);
+  std::optional<uint64_t> listed;
+  if (kb.listed) listed = received;
+  return {EventTap::adopt(tap), listed};
+}
+
+bool mayListenToKeyEvents() noexcept {
+  sim::log("listenPreflight");
+  return sim::world().keyboard.listenPreflight;
 }
 
 void setEventTapEnabled(EventTapObject* tap, bool enabled) noexcept {
@@ -454,6 +488,9 @@ void invalidateEventTap(EventTapObject* tap) noexcept {
   if (!tap || !tap->valid) return;
   tap->valid = false;
   tap->enabled = false;
+  // Its port is gone, and with it what waited in it: those events go on.
+  for (auto& request : std::exchange(tap->parked, {})) sim::dropRequest(request);
+  sim::flushUntapped();
   // An invalidated port's sources leave every run loop.
   auto sources = sim::state().sources;
   for (auto* source : sources)
@@ -482,6 +519,11 @@ void addSourceToRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexce
   sim::retain(source);
   loop->sources.push_back(source);
   source->loop = loop;
+  // What the tap's port kept meanwhile is served by this loop now.
+  auto& parked = source->tap->parked;
+  for (auto& request : parked) loop->inbox.push_back(std::move(request));
+  parked.clear();
+  sim::keyboardChanged().notify_all();
 }
 
 void removeSourceFromRunLoop(RunLoopObject* loop, RunLoopSourceObject* source) noexcept {
@@ -493,6 +535,7 @@ void runRunLoopUntilStopped() noexcept {
   sim::Lock lock(sim::keyboardMutex());
   RunLoopObject* loop = sim::threadLoop();
   RunLoopObject* outer = std::exchange(sim::tRunning, loop);
+  const bool wasRunning = std::exchange(loop->running, true);
   for (;;) {
     if (loop->stopAsked) {
       loop->stopAsked = false;
@@ -507,14 +550,21 @@ void runRunLoopUntilStopped() noexcept {
     loop->inbox.pop_front();
     sim::handle(lock, loop, std::move(request));
   }
+  loop->running = wasRunning;
   sim::tRunning = outer;
 }
 
-void stopRunLoop(RunLoopObject* loop) noexcept {
+void performOnRunLoop(RunLoopObject* loop, RunLoopBlock block, void* context) noexcept {
   sim::Lock lock(sim::keyboardMutex());
-  if (!loop) return;
-  loop->stopAsked = true;
+  if (!loop || !block) return;
+  loop->inbox.push_back(sim::TapRequest{{}, nullptr, nullptr, block, context});
   sim::keyboardChanged().notify_all();
+}
+
+// As CFRunLoopStop: only a run in progress ends.
+void stopCurrentRunLoop() noexcept {
+  sim::Lock lock(sim::keyboardMutex());
+  if (sim::tRunning) sim::tRunning->stopAsked = true;
 }
 
 uint64_t keyEventFlags(KeyEventRef event) noexcept { return event->event.flags; }

@@ -62,6 +62,7 @@ void resetPrefs();
 void reset() {
   World& w = world();
   w.clock = kClockEpoch;
+  w.wallClockOffset = 0;
   w.log.clear();
   resetKeyboard();
   w.desktop = Desktop{};

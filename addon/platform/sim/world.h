@@ -60,6 +60,8 @@ struct KeyResult {
   bool async = false;
   double waitedMs = 0;
   bool timedOut = false;
+  // The server waited on an enabled tap that no running run loop served.
+  bool held = false;
 };
 
 struct TapState {
@@ -89,7 +91,10 @@ class Log {
 };
 
 struct World {
-  std::atomic<double> clock = kClockEpoch;
+  std::atomic<double> clock = kClockEpoch;  // time passing, which the addon reads
+  // How far the wall clock stands from it: moved by steps (the user setting
+  // the time), which no duration the addon measures may see.
+  double wallClockOffset = 0;
   Log log;
 
   // Configuration of the keyboard; its run loops and queues are in
@@ -98,6 +103,8 @@ struct World {
     bool allowTap = true;
     uint64_t allowedTypes = ~uint64_t{0};  // bits 1 << type the system lets the process see
     double tapTimeout = 1.0;               // real seconds the window server waits for a verdict
+    bool listenPreflight = true;           // what the Input Monitoring check answers
+    bool listed = true;                    // whether the system's list of taps shows a new tap
   } keyboard;
 
   Desktop desktop;

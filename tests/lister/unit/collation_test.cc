@@ -3,7 +3,7 @@
 // root collation and every locale it is trusted with, and every locale it
 // is trusted with must, by ICU's own data, leave printable ASCII in root
 // order in every region.
-#include "lister/gio/collation.h"
+#include "lister/gio/apps/collation.h"
 #include "unicode/icu_library.h"
 
 #include <gtest/gtest.h>

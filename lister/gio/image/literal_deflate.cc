@@ -1,4 +1,4 @@
-#include "lister/gio/literal_deflate.h"
+#include "lister/gio/image/literal_deflate.h"
 
 #include <libdeflate.h>
 

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/text_services.h"
+#include "platform/icu/text_services.h"
 #include "platform/text.h"
 #include "unicode/icu_library.h"
 #include "unicode/utf16.h"
 #include "unicode/utf8.h"
 
-namespace sim {
+namespace platform::icu {
 namespace {
 
 // Every ICU function the text services call. The macros give the declared
@@ -108,7 +108,7 @@ const Loaded& loaded() {
     Loaded l;
     l.library = open(defaultCandidates(), &l.f);
     if (!l.library.opened) {
-      std::fprintf(stderr, "pelmora (simulated desktop): %s; text services fall back to code points and exact equality\n",
+      std::fprintf(stderr, "pelmora: %s; text services fall back to code points and exact equality\n",
                    l.library.error.c_str());
     }
     return l;
@@ -164,16 +164,16 @@ std::string canonicalDecomposition(std::string_view utf8) {
   return unicode::utf8FromUtf16(nfd(*f, toUtf16(utf8)));
 }
 
-}  // namespace sim
+}  // namespace platform::icu
 
 namespace platform {
 
 size_t graphemeClusterCount(std::string_view utf8) noexcept {
   if (utf8.empty()) return 0;
-  const sim::Functions* f = sim::icu();
-  if (!f) return sim::codePointCount(utf8);
+  const icu::Functions* f = icu::icu();
+  if (!f) return icu::codePointCount(utf8);
   struct Closer {
-    const sim::Functions* f;
+    const icu::Functions* f;
     void operator()(UBreakIterator* bi) const { f->ubrk_close_(bi); }
   };
   // One iterator for the process: opening one loads the break rules.
@@ -201,9 +201,9 @@ size_t graphemeClusterCount(std::string_view utf8) noexcept {
 
 bool canonicallyEquivalent(std::string_view a, std::string_view b) noexcept {
   if (a == b) return true;
-  const sim::Functions* f = sim::icu();
+  const icu::Functions* f = icu::icu();
   if (!f) return false;
-  return sim::nfd(*f, sim::toUtf16(a)) == sim::nfd(*f, sim::toUtf16(b));
+  return icu::nfd(*f, icu::toUtf16(a)) == icu::nfd(*f, icu::toUtf16(b));
 }
 
 }  // namespace platform

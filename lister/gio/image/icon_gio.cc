@@ -1,15 +1,15 @@
-#include "lister/gio/icon_gio.h"
+#include "lister/gio/image/icon_gio.h"
 
 #include <dlfcn.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <mutex>
 
+#include "lister/gio/files.h"
 #include "lister/gio/gobject_ptr.h"
-#include "lister/gio/icon_files.h"
-#include "lister/gio/icon_theme.h"
-#include "lister/gio/png_icon.h"
-#include "lister/gio/svg_icon.h"
+#include "lister/gio/image/png_icon.h"
+#include "lister/gio/image/svg_icon.h"
+#include "lister/gio/lookup/icon_theme.h"
 
 namespace corvane::gio {
 namespace {

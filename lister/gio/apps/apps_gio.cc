@@ -15,12 +15,12 @@
 #include <cstring>
 #include <string>
 
-#include "lister/gio/early_icons.h"
+#include "lister/gio/apps/early_icons.h"
+#include "lister/gio/files.h"
 #include "lister/gio/gobject_ptr.h"
-#include "lister/gio/icon_files.h"
-#include "lister/gio/icon_gio.h"
-#include "lister/gio/icon_theme.h"
-#include "lister/gio/png_icon.h"
+#include "lister/gio/image/icon_gio.h"
+#include "lister/gio/image/png_icon.h"
+#include "lister/gio/lookup/icon_theme.h"
 #include "lister/platform.h"
 
 namespace corvane::platform {

@@ -1,4 +1,4 @@
-#include "lister/gio/png_icon.h"
+#include "lister/gio/image/png_icon.h"
 
 #include <libdeflate.h>
 #include <sys/mman.h>
@@ -15,8 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "lister/gio/icon_files.h"
-#include "lister/gio/literal_deflate.h"
+#include "lister/gio/image/literal_deflate.h"
 
 namespace corvane::gio {
 namespace {
@@ -38,6 +37,40 @@ uint16_t be16(std::string_view b, size_t at) {
 // libdeflate's CRC, several times zlib's pace: every chunk of every icon
 // is checked.
 uint32_t crcOf(std::string_view bytes) { return libdeflate_crc32(0, bytes.data(), bytes.size()); }
+
+}  // namespace
+
+std::optional<PngHeader> pngHeader(std::string_view b) {
+  static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
+  if (b.size() < 33 || b.substr(0, 8) != std::string_view(kSignature, 8)) return std::nullopt;
+  if (be32(b, 8) != 13 || b.substr(12, 4) != "IHDR") return std::nullopt;
+  PngHeader h;
+  h.width = be32(b, 16);
+  h.height = be32(b, 20);
+  h.bitDepth = static_cast<uint8_t>(b[24]);
+  h.colorType = static_cast<uint8_t>(b[25]);
+  h.interlace = static_cast<uint8_t>(b[28]);
+  if (h.width == 0 || h.height == 0) return std::nullopt;
+  return h;
+}
+
+bool isIntactPng(std::string_view b) {
+  if (!pngHeader(b)) return false;
+  bool sawData = false;
+  for (uint64_t at = 8; at < b.size();) {
+    if (at + 4 > b.size()) return false;
+    const uint32_t length = be32(b, at);
+    if (length > 0x7FFFFFFF || at + 12 + length > b.size()) return false;
+    const std::string_view type = b.substr(at + 4, 4);
+    if (libdeflate_crc32(0, b.data() + at + 4, 4 + size_t{length}) != be32(b, at + 8 + length)) return false;
+    at += 12 + length;
+    if (type == "IDAT") sawData = true;
+    if (type == "IEND") return sawData && at == b.size();
+  }
+  return false;
+}
+
+namespace {
 
 int channelsOf(uint8_t colorType) {
   switch (colorType) {

@@ -1,4 +1,4 @@
-#include "lister/gio/early_icons.h"
+#include "lister/gio/apps/early_icons.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,10 +7,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "lister/gio/files.h"
 #include "lister/gio/gobject_ptr.h"
-#include "lister/gio/icon_files.h"
-#include "lister/gio/icon_gio.h"
-#include "lister/gio/icon_theme.h"
+#include "lister/gio/image/icon_gio.h"
+#include "lister/gio/lookup/icon_theme.h"
 
 namespace corvane::gio {
 namespace {

@@ -13,6 +13,23 @@
 
 namespace corvane::gio {
 
+struct PngHeader {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint8_t bitDepth = 0;
+  uint8_t colorType = 0;
+  uint8_t interlace = 0;
+};
+
+// The image header of a PNG: the signature, then an IHDR chunk of the right
+// length with non-zero dimensions; none for anything else.
+std::optional<PngHeader> pngHeader(std::string_view bytes);
+
+// True when the bytes are a whole PNG that can be handed on as it is: the
+// header, every chunk inside the bytes with its CRC right, IDAT present and
+// IEND last, nothing after it.
+bool isIntactPng(std::string_view bytes);
+
 // The image scaled to fill size x size pixels (a non-square one is
 // stretched) as an 8-bit RGBA PNG. Reducing averages each canvas pixel's
 // area of the image, enlarging interpolates linearly, both over

@@ -1,11 +1,11 @@
-// ICU behind the simulated platform's text services.
+// ICU behind the text services of the simulated desktop and of the Linux desktop.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace platform::icu {
 
 // The canonical decomposition (NFD) of UTF-8 text: what an application that
 // stores decomposed text answers.
@@ -29,4 +29,4 @@ const IcuLibrary& icuLibrary();
 // text services: a probe for the tests.
 IcuLibrary probeIcu(const std::vector<std::string>& candidates);
 
-}  // namespace sim
+}  // namespace platform::icu

@@ -1,8 +1,8 @@
-// The two file formats corvane reads byte by byte on Linux, so that a
-// lookup or a ready icon costs no decoder: the icon-theme.cache that GTK
-// writes per theme folder, and the header and chunk frame of a PNG. Both
-// take bytes that anyone may have written: every offset and length is
-// checked against the size.
+// The two files of an icon theme that corvane reads byte by byte, so that a
+// lookup costs no parser: the icon-theme.cache that GTK writes per theme
+// folder, and the index.theme where it is a plain key file. Both take bytes
+// that anyone may have written: every offset and length is checked against
+// the size.
 #pragma once
 
 #include <cstddef>
@@ -15,26 +15,6 @@
 #include <vector>
 
 namespace corvane::gio {
-
-// The whole content of a regular file of at most maxBytes, or none: a pipe or
-// a device in the file's place is not waited on, and a larger file is not
-// read at all.
-std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes);
-
-// ---- Settings texts, line by line -----------------------------------------------
-
-// The text without the spaces, tabs and carriage returns around it.
-std::string_view trimmed(std::string_view s);
-
-// The items of a list separated by separator, at most `most` of them, each
-// without the blanks around it, empty ones left out.
-std::vector<std::string> listItems(std::string_view list, char separator, size_t most = SIZE_MAX);
-
-// The value of key in [group] of a settings text (an ini file, a desktop
-// file, a mimeinfo.cache), trimmed, the last where it is given twice. Read
-// line by line, so a line GLib's key files would reject (KDE writes some)
-// costs only that line.
-std::optional<std::string> iniValue(std::string_view text, std::string_view group, std::string_view key);
 
 // ---- icon-theme.cache (version 1.0, big-endian) -----------------------------
 
@@ -69,28 +49,14 @@ struct MappedCache {
   MappedCache& operator=(const MappedCache&) = delete;
   ~MappedCache();
 
+  // iconCacheIsWhole over the mapping, handing its pages back as the walk
+  // goes: the walk touches every page, which would otherwise stay resident
+  // for the rest of the run (2.3 MiB of Papirus's 2.9 MB cache).
+  bool isWhole() const;
+
   std::string_view bytes;
 };
 MappedCache openIconCache(const std::string& themeFolder);
-
-// ---- PNG ----------------------------------------------------------------------
-
-struct PngHeader {
-  uint32_t width = 0;
-  uint32_t height = 0;
-  uint8_t bitDepth = 0;
-  uint8_t colorType = 0;
-  uint8_t interlace = 0;
-};
-
-// The image header of a PNG: the signature, then an IHDR chunk of the right
-// length with non-zero dimensions; none for anything else.
-std::optional<PngHeader> pngHeader(std::string_view bytes);
-
-// True when the bytes are a whole PNG that can be handed on as it is: the
-// header, every chunk inside the bytes with its CRC right, IDAT present and
-// IEND last, nothing after it.
-bool isIntactPng(std::string_view bytes);
 
 // ---- Key files (index.theme), when they are plain ---------------------------------
 

@@ -1,4 +1,4 @@
-#include "lister/gio/collation.h"
+#include "lister/gio/apps/collation.h"
 
 #include <algorithm>
 #include <array>

@@ -20,15 +20,18 @@ namespace corvane::gio {
 // Drawn: groups, defs, uses of groups and shapes, paths (every command),
 // rects, circles, ellipses, lines, polylines and polygons; fills and strokes
 // in colour (#rgb, #rrggbb, rgb() of numbers or percentages, common names,
-// currentColor) or in linear and radial gradients; fill and clip rules,
-// caps, joins, miter limits, opacities (a group's through a layer of its
-// own), display and visibility, transforms, clip paths of shapes. Presentation
-// attributes and style declarations; other vocabularies' elements and
-// attributes, metadata, titles and text-only properties change nothing.
+// currentColor) or in linear and radial gradients (in user units too with
+// coordinates left out or in percent of the view box); fill and clip rules,
+// caps, joins, miter limits, paint order, opacities (a group's through a
+// layer of its own), display and visibility, transforms, clip paths of
+// shapes. Presentation attributes, style sheets of class and id rules (as
+// the themes' colour schemes write them) and style declarations; other
+// vocabularies' elements and attributes, metadata, titles and text-only
+// properties change nothing.
 //
 // None, for the general loader to draw, for anything that could change the
 // pixels and that is not drawn here as it would be: filters, masks,
-// patterns, markers, text, images, style sheets, dashes, nested viewports,
+// patterns, markers, text, images, any other style sheet, dashes, nested viewports,
 // an unknown element, attribute, property or value, a relative unit, a
 // reference that does not resolve or loops, a gradient's hard step, a
 // document past the bounds on elements, nesting, points or work, or one

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lister/gio/collation.h"
+#include "lister/gio/apps/collation.h"
 #include "lister/platform.h"
 #include "unicode/icu_library.h"
 

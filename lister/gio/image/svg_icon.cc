@@ -1,4 +1,4 @@
-#include "lister/gio/svg_icon.h"
+#include "lister/gio/image/svg_icon.h"
 
 #include <glib.h>
 
@@ -48,27 +48,38 @@ struct Element {
   int parent = -1;
 };
 
+// A rule of a style sheet: its declarations for the elements of a class or
+// an id.
+struct Rule {
+  bool byId;  // an id selector, which outweighs a class
+  std::string name;
+  std::string declarations;
+};
+
 struct Document {
   std::vector<Element> elements;  // [0] is the root
   std::unordered_map<std::string, int> ids;
+  std::string styleText;    // the style elements' text, in order
+  std::vector<Rule> rules;  // in document order
 };
 
 // The elements drawn or referenced here; any other SVG element declines.
 bool knownElement(std::string_view n) {
   static constexpr std::string_view kKnown[] = {"svg",  "g",        "defs",    "path",          "rect",           "circle",
                                                 "ellipse", "line", "polyline", "polygon", "use", "linearGradient",
-                                                "radialGradient", "stop", "clipPath", "title", "desc", "metadata"};
+                                                "radialGradient", "stop", "clipPath", "title", "desc", "metadata", "style"};
   return std::find(std::begin(kKnown), std::end(kKnown), n) != std::end(kKnown);
 }
 
 // Whose content no renderer looks into.
-bool opaqueElement(std::string_view n) { return n == "title" || n == "desc" || n == "metadata"; }
+bool opaqueElement(std::string_view n) { return n == "title" || n == "desc" || n == "metadata" || n == "style"; }
 
 struct ParseState {
   Document doc;
   std::vector<std::vector<std::pair<std::string, std::string>>> scopes;  // namespace declarations by level
   std::vector<int> open;  // elements kept, innermost last; -1 for one skipped
   int skipping = 0;       // levels inside an element whose content is ignored
+  bool inStyle = false;   // directly inside a style element: its text is the sheet
   size_t seen = 0;
 };
 
@@ -91,6 +102,8 @@ void startElement(GMarkupParseContext*, const gchar* name, const gchar** names, 
     else if (n.substr(0, 6) == "xmlns:") scope.emplace_back(std::string(n.substr(6)), values[i]);
   }
   s.scopes.push_back(std::move(scope));
+  // A style sheet holds text only.
+  if (s.inStyle) return fail(error, "element in a style sheet");
   if (s.skipping) {
     ++s.skipping;
     s.open.push_back(-1);
@@ -158,12 +171,28 @@ void startElement(GMarkupParseContext*, const gchar* name, const gchar** names, 
   if (index > 0) s.doc.elements[static_cast<size_t>(s.doc.elements[index].parent)].children.push_back(index);
   s.open.push_back(index);
   if (opaqueElement(local)) s.skipping = 1;
+  if (local == "style") {
+    // A sheet for other media, or in another language, would need its own
+    // judgement.
+    const Element& style = s.doc.elements[static_cast<size_t>(index)];
+    for (const auto& [n, v] : style.attributes) {
+      if (n == "id" || (n == "type" && (v.empty() || v == "text/css")) || (n == "media" && v == "all")) continue;
+      return fail(error, "style attribute");
+    }
+    s.inStyle = true;
+  }
+}
+
+void text(GMarkupParseContext*, const gchar* text, gsize length, gpointer data, GError**) {
+  auto& s = *static_cast<ParseState*>(data);
+  if (s.inStyle) s.doc.styleText.append(text, length);
 }
 
 void endElement(GMarkupParseContext*, const gchar*, gpointer data, GError**) {
   auto& s = *static_cast<ParseState*>(data);
   s.scopes.pop_back();
   s.open.pop_back();
+  s.inStyle = false;
   if (s.skipping) --s.skipping;
 }
 
@@ -173,8 +202,9 @@ std::optional<Document> parseDocument(std::string_view bytes) {
   GMarkupParser parser{};
   parser.start_element = startElement;
   parser.end_element = endElement;
+  parser.text = text;
   ParseState state;
-  GMarkupParseContext* context = g_markup_parse_context_new(&parser, G_MARKUP_DEFAULT_FLAGS, &state, nullptr);
+  GMarkupParseContext* context = g_markup_parse_context_new(&parser, G_MARKUP_TREAT_CDATA_AS_TEXT, &state, nullptr);
   bool ok = g_markup_parse_context_parse(context, bytes.data(), static_cast<gssize>(bytes.size()), nullptr) &&
             g_markup_parse_context_end_parse(context, nullptr);
   g_markup_parse_context_free(context);
@@ -442,7 +472,7 @@ enum class Join { kMiter, kRound, kBevel };
 struct Declared {
   std::optional<Paint> fill, stroke;
   std::optional<double> fillOpacity, strokeOpacity, strokeWidth, miterLimit;
-  std::optional<bool> fillEvenOdd, clipEvenOdd, visible;
+  std::optional<bool> fillEvenOdd, clipEvenOdd, visible, strokeFirst;
   std::optional<Cap> cap;
   std::optional<Join> join;
   std::optional<Rgb> colour;
@@ -458,6 +488,7 @@ struct Style {
   Paint fill{Paint::kColour, {}, -1}, stroke;
   double fillOpacity = 1, strokeOpacity = 1, strokeWidth = 1, miterLimit = 4;
   bool fillEvenOdd = false, clipEvenOdd = false, visible = true;
+  bool strokeFirst = false;  // paint-order puts the stroke under the fill
   Cap cap = Cap::kButt;
   Join join = Join::kMiter;
   Rgb colour;
@@ -472,6 +503,7 @@ struct Style {
     if (d.fillEvenOdd) fillEvenOdd = *d.fillEvenOdd;
     if (d.clipEvenOdd) clipEvenOdd = *d.clipEvenOdd;
     if (d.visible) visible = *d.visible;
+    if (d.strokeFirst) strokeFirst = *d.strokeFirst;
     if (d.cap) cap = *d.cap;
     if (d.join) join = *d.join;
     if (d.colour) colour = *d.colour;
@@ -498,7 +530,8 @@ std::optional<int> reference(const Document& doc, std::string_view url) {
 std::optional<Paint> paint(const Document& doc, std::string_view v) {
   v = trim(v);
   if (v == "none") return Paint{};
-  if (v == "currentColor") return Paint{Paint::kCurrent, {}, -1};
+  // Keywords in any case, as CSS reads them.
+  if (v.size() == 12 && g_ascii_strncasecmp(v.data(), "currentColor", 12) == 0) return Paint{Paint::kCurrent, {}, -1};
   if (v.substr(0, 4) == "url(") {
     // A fallback after the reference matters only when it does not
     // resolve, and then this declines anyway.
@@ -530,7 +563,7 @@ bool isOneOf(std::string_view v, std::initializer_list<std::string_view> allowed
 bool inertProperty(std::string_view n) {
   // A name that starts with a dash is private to the program that wrote it.
   static constexpr std::string_view kPrefixes[] = {"-", "font", "text-", "stroke-dashoffset", "word-spacing", "letter-spacing",
-                                                   "writing-mode", "direction", "dominant-baseline", "alignment-baseline",
+                                                   "writing-mode", "block-progression", "filter-", "direction", "dominant-baseline", "alignment-baseline",
                                                    "baseline-shift", "line-height", "white-space", "shape-padding", "shape-inside",
                                                    "shape-margin", "inline-size", "solid-", "color-interpolation", "color-rendering",
                                                    "color-profile", "image-rendering", "text-rendering", "enable-background",
@@ -550,7 +583,7 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
     // Inherited properties are inherited anyway; the others would need the
     // parent's value.
     return isOneOf(n, {"fill", "stroke", "fill-opacity", "stroke-opacity", "stroke-width", "stroke-miterlimit", "fill-rule", "clip-rule",
-                       "visibility", "stroke-linecap", "stroke-linejoin", "color"}) ||
+                       "visibility", "stroke-linecap", "stroke-linejoin", "color", "paint-order"}) ||
            inertProperty(n);
   }
   if (n == "fill" || n == "stroke") {
@@ -570,7 +603,9 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
     d.strokeWidth = *w;
   } else if (n == "stroke-miterlimit") {
     const auto m = number(v);
-    if (!m || *m < 1) return false;
+    // A limit under 1 passes no miter: every one is bevelled, as the
+    // general loader's rasteriser does with the 0 editors write.
+    if (!m || *m < 0) return false;
     d.miterLimit = *m;
   } else if (n == "fill-rule" || n == "clip-rule") {
     if (v != "nonzero" && v != "evenodd") return false;
@@ -620,7 +655,25 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
   } else if (n == "vector-effect") {
     return v == "none";
   } else if (n == "paint-order") {
-    return v == "normal" || v == "fill" || v == "fill stroke" || v == "fill stroke markers" || v == "fill markers stroke";
+    // "normal", or some of fill, stroke and markers, each once, the rest
+    // following in that order. Markers are not drawn here: only whether
+    // the stroke comes before the fill matters.
+    if (v == "normal") {
+      d.strokeFirst = false;
+      return true;
+    }
+    int fill = -1, stroke = -1, markers = -1, at = 0;
+    for (std::string_view list = v; !(list = trim(list)).empty(); ++at) {
+      const size_t end = std::min(list.find_first_of(" \t\n\r\f"), list.size());
+      const std::string_view word = list.substr(0, end);
+      int* slot = word == "fill" ? &fill : word == "stroke" ? &stroke : word == "markers" ? &markers : nullptr;
+      if (!slot || *slot >= 0) return false;
+      *slot = at;
+      list.remove_prefix(end);
+    }
+    if (fill < 0) fill = at++;
+    if (stroke < 0) stroke = at++;
+    d.strokeFirst = stroke < fill;
   } else if (n == "shape-rendering") {
     // The others turn anti-aliasing off.
     return v == "auto" || v == "geometricPrecision";
@@ -641,27 +694,97 @@ bool plainAttribute(std::string_view n) {
 
 // The element's own properties: its attributes, then its style attribute,
 // which wins over them.
+// A name as a class or id selector writes it: letters, digits, '-' and '_',
+// not starting with a digit.
+bool isCssName(std::string_view n) {
+  if (n.empty() || (n[0] >= '0' && n[0] <= '9')) return false;
+  for (char c : n)
+    if (!g_ascii_isalnum(c) && c != '-' && c != '_') return false;
+  return true;
+}
+
+// The rules of a style sheet made of comments and rules whose selectors
+// are each one class or one id; false for anything more (element or
+// attribute selectors, combinators, pseudo-classes, at-rules, escapes),
+// which the general loader is left to match.
+bool styleRules(std::string_view sheet, std::vector<Rule>& rules) {
+  std::string text;
+  for (size_t i = 0; i < sheet.size();) {
+    if (sheet.compare(i, 2, "/*") == 0) {
+      const size_t end = sheet.find("*/", i + 2);
+      if (end == std::string_view::npos) return false;
+      text.push_back(' ');
+      i = end + 2;
+    } else {
+      text.push_back(sheet[i++]);
+    }
+  }
+  std::string_view rest = text;
+  // Markup's comment delimiters are allowed around a sheet.
+  rest = trim(rest);
+  if (rest.starts_with("<!--")) rest.remove_prefix(4);
+  if (rest.ends_with("-->")) rest.remove_suffix(3);
+  while (!(rest = trim(rest)).empty()) {
+    const size_t open = rest.find('{'), close = rest.find('}');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) return false;
+    const std::string_view selectors = rest.substr(0, open), body = rest.substr(open + 1, close - open - 1);
+    if (body.find_first_of("{\\@\"'") != std::string_view::npos || selectors.find_first_of("@\\") != std::string_view::npos) return false;
+    for (std::string_view list = selectors; !list.empty();) {
+      const size_t comma = std::min(list.find(','), list.size());
+      const std::string_view selector = trim(list.substr(0, comma));
+      list.remove_prefix(std::min(comma + 1, list.size()));
+      if (selector.size() < 2 || (selector[0] != '.' && selector[0] != '#') || !isCssName(selector.substr(1))) return false;
+      rules.push_back({selector[0] == '#', std::string(selector.substr(1)), std::string(body)});
+      if (rules.size() > 1024) return false;
+    }
+    rest.remove_prefix(close + 1);
+  }
+  return true;
+}
+
+// Declarations as a style attribute or a rule writes them, onto d.
+bool declarations(const Document& doc, std::string_view list, Declared& d) {
+  if (list.find("/*") != std::string_view::npos || list.find('!') != std::string_view::npos || list.find('\\') != std::string_view::npos) return false;
+  while (!list.empty()) {
+    const size_t end = std::min(list.find(';'), list.size());
+    const std::string_view declaration = trim(list.substr(0, end));
+    list.remove_prefix(std::min(end + 1, list.size()));
+    if (declaration.empty()) continue;
+    const size_t colon = declaration.find(':');
+    if (colon == std::string_view::npos) return false;
+    // Names as written: the general loader does not fold their case, and
+    // one it does not know it ignores, so here it declines.
+    if (!property(doc, trim(declaration.substr(0, colon)), declaration.substr(colon + 1), d)) return false;
+  }
+  return true;
+}
+
+// The element's own properties: its attributes, then the style sheet's
+// rules that select it (classes before ids, each kind in sheet order), then
+// its style attribute, which wins over both.
 std::optional<Declared> declared(const Document& doc, const Element& e) {
   Declared d;
-  std::string_view style;
+  std::string_view style, id, classes;
   for (const auto& [n, v] : e.attributes) {
     if (n == "style") style = v;
+    if (n == "id") id = v;
+    if (n == "class") classes = v;
     if (plainAttribute(n)) continue;
     if (!property(doc, n, v, d)) return std::nullopt;
   }
-  if (style.find("/*") != std::string_view::npos || style.find('!') != std::string_view::npos || style.find('\\') != std::string_view::npos)
-    return std::nullopt;
-  while (!style.empty()) {
-    const size_t end = std::min(style.find(';'), style.size());
-    const std::string_view declaration = trim(style.substr(0, end));
-    style.remove_prefix(std::min(end + 1, style.size()));
-    if (declaration.empty()) continue;
-    const size_t colon = declaration.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    // Names as written: the general loader does not fold their case, and
-    // one it does not know it ignores, so here it declines.
-    if (!property(doc, trim(declaration.substr(0, colon)), declaration.substr(colon + 1), d)) return std::nullopt;
+  for (bool byId : {false, true}) {
+    for (const Rule& rule : doc.rules) {
+      if (rule.byId != byId) continue;
+      bool selected = byId && rule.name == id;
+      for (std::string_view list = classes; !selected && !list.empty();) {
+        const size_t end = std::min(list.find_first_of(" \t\n\r\f"), list.size());
+        selected = list.substr(0, end) == rule.name;
+        list.remove_prefix(std::min(end + 1, list.size()));
+      }
+      if (selected && !declarations(doc, rule.declarations, d)) return std::nullopt;
+    }
   }
+  if (!declarations(doc, style, d)) return std::nullopt;
   return d;
 }
 
@@ -915,7 +1038,12 @@ bool pathData(std::string_view s, OutlineBuilder& b) {
 // bounds to its right, and a running sum along the row gives the winding
 // number weighted by area. Exact where edges do not overlap within a pixel,
 // as the general loader's rasteriser is.
-bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int size, Budget& budget, std::vector<float>& out) {
+//
+// Where pieces of the polygons overlap within a pixel their areas add up:
+// a pixel whose sum passes full coverage is marked in `overlapped`, when
+// given, for a count that unites them.
+bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int size, Budget& budget, std::vector<float>& out,
+              std::vector<bool>* overlapped = nullptr) {
   if (!budget.spend(static_cast<double>(size) * size)) return false;
   const size_t stride = static_cast<size_t>(size) + 2;
   std::vector<double> acc(stride * static_cast<size_t>(size), 0.0);
@@ -978,6 +1106,10 @@ bool coverage(const std::vector<std::vector<Point>>& polygons, bool evenOdd, int
     for (int x = 0; x < size; ++x) {
       winding += line[x];
       double c = std::fabs(winding);
+      if (overlapped && c > 1 + 1e-6) {
+        if (overlapped->empty()) overlapped->assign(static_cast<size_t>(size) * size, false);
+        (*overlapped)[static_cast<size_t>(row) * size + x] = true;
+      }
       if (evenOdd && c > 1) {
         c -= 2 * std::floor(c / 2);
         if (c > 1) c = 2 - c;
@@ -1195,8 +1327,13 @@ class Stroker {
       // the wedge between their outer corners: only that is added.
       const double from = std::atan2(a.y - at.y, a.x - at.x);
       double sweep = std::atan2(b.y - at.y, b.x - at.x) - from;
-        if (sweep > kPi) sweep -= 2 * kPi;
+      if (sweep > kPi) sweep -= 2 * kPi;
       if (sweep < -kPi) sweep += 2 * kPi;
+      // The wedge opens away from the turn, towards d0 - d1. Where the path
+      // turns back on itself, a and b are opposite and the sweep is +-pi by
+      // rounding alone: it is turned to the side the segments leave open.
+      const double middle = from + sweep / 2;
+      if (std::cos(middle) * (d0.x - d1.x) + std::sin(middle) * (d0.y - d1.y) < 0) sweep += sweep > 0 ? -2 * kPi : 2 * kPi;
       const int steps = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / (2 * kPi) * discSides_)));
       if (!budget.spend(steps)) return false;
       std::vector<Point> wedge{at};
@@ -1293,6 +1430,7 @@ class Renderer {
     if (const std::string* h = attribute(root, "height"))
       if (const auto lh = length(*h); lh && *lh <= 0) return std::nullopt;
     if (vw <= 1e-6 || vh <= 1e-6) return std::nullopt;
+    viewportWidth_ = vw, viewportHeight_ = vh;
     double ax = 0.5, ay = 0.5;
     bool none = false, slice = false;
     if (const std::string* par = attribute(root, "preserveAspectRatio")) {
@@ -1513,9 +1651,23 @@ class Renderer {
   }
 
   // Coverage of polygons under a rule, cut by the clip in force. Without
-  // one, by exact area; stroke pieces always as a union.
+  // one, by exact area, but as spans, which unite exactly, in the pixels
+  // where subpaths overlap (summed areas counted them twice: a logo of
+  // thin overlapping strands came out 71 levels off at a pixel); stroke
+  // pieces always as a union.
   bool cover(const std::vector<std::vector<Point>>& polys, bool evenOdd, bool pieces, std::vector<float>& out) {
-    if (!clip_ && !pieces) return coverage(polys, evenOdd, size_, budget_, out);
+    if (!clip_ && !pieces) {
+      std::vector<bool> overlapped;
+      if (!coverage(polys, evenOdd, size_, budget_, out, polys.size() > 1 ? &overlapped : nullptr)) return false;
+      if (overlapped.empty()) return true;
+      Spans lines;
+      std::vector<float> united;
+      if (!spans(polys, evenOdd, size_, budget_, lines)) return false;
+      spanCoverage(lines, size_, united);
+      for (size_t i = 0; i < out.size(); ++i)
+        if (overlapped[i]) out[i] = united[i];
+      return true;
+    }
     Spans lines;
     if (!spans(polys, evenOdd, size_, budget_, lines) || (clip_ && !combine(lines, *clip_, false, budget_))) return false;
     spanCoverage(lines, size_, out);
@@ -1524,32 +1676,36 @@ class Renderer {
 
   bool paintShape(const Outline& outline, const Matrix& ctm, const Style& style, Layer& target) {
     if (!style.visible) return true;
+    if (style.strokeFirst) return paintStroke(outline, ctm, style, target) && paintFill(outline, ctm, style, target);
+    return paintFill(outline, ctm, style, target) && paintStroke(outline, ctm, style, target);
+  }
+
+  bool paintFill(const Outline& outline, const Matrix& ctm, const Style& style, Layer& target) {
+    if (style.fill.kind == Paint::kNone || style.fillOpacity <= 0) return true;
     std::vector<float> cov;
-    if (style.fill.kind != Paint::kNone && style.fillOpacity > 0) {
-      if (!cover(devicePolygons(outline, ctm), style.fillEvenOdd, false, cov)) return false;
-      if (!composite(cov, style.fill, style.fillOpacity, style, outline, ctm, target)) return false;
-    }
-    if (style.stroke.kind != Paint::kNone && style.strokeOpacity > 0 && style.strokeWidth > 0) {
-      // How wide the stroke is on the canvas, at its narrowest and widest.
-      const double p = ctm.a * ctm.a + ctm.b * ctm.b + ctm.c * ctm.c + ctm.d * ctm.d, q = std::fabs(ctm.det());
-      const double root = std::sqrt(std::max(0.0, p * p / 4 - q * q));
-      const double widest = std::sqrt(p / 2 + root) * style.strokeWidth, narrowest = std::sqrt(std::max(0.0, p / 2 - root)) * style.strokeWidth;
-      // The general loader leaves out a stroke under a twentieth of a pixel
-      // wide; one that is that only in some directions is left to it.
-      if (widest < 0.05) return true;
-      if (narrowest < 0.05) return false;
-      const double deviceScale = widest / style.strokeWidth;
-      std::vector<std::vector<Point>> pieces;
-      Stroker stroker(style, deviceScale, pieces);
-      for (const Subpath& s : outline)
-        if (!s.points.empty() && !stroker.stroke(s, budget_)) return false;
-      if ((budget_.points += pieces.size() * 4) > kMaxPoints) return false;
-      for (auto& poly : pieces)
-        for (Point& p : poly) p = apply(ctm, p);
-      if (!cover(pieces, false, true, cov)) return false;
-      if (!composite(cov, style.stroke, style.strokeOpacity, style, outline, ctm, target)) return false;
-    }
-    return true;
+    return cover(devicePolygons(outline, ctm), style.fillEvenOdd, false, cov) && composite(cov, style.fill, style.fillOpacity, style, outline, ctm, target);
+  }
+
+  bool paintStroke(const Outline& outline, const Matrix& ctm, const Style& style, Layer& target) {
+    if (style.stroke.kind == Paint::kNone || style.strokeOpacity <= 0 || style.strokeWidth <= 0) return true;
+    // How wide the stroke is on the canvas, at its narrowest and widest.
+    const double p = ctm.a * ctm.a + ctm.b * ctm.b + ctm.c * ctm.c + ctm.d * ctm.d, q = std::fabs(ctm.det());
+    const double root = std::sqrt(std::max(0.0, p * p / 4 - q * q));
+    const double widest = std::sqrt(p / 2 + root) * style.strokeWidth, narrowest = std::sqrt(std::max(0.0, p / 2 - root)) * style.strokeWidth;
+    // The general loader leaves out a stroke under a twentieth of a pixel
+    // wide; one that is that only in some directions is left to it.
+    if (widest < 0.05) return true;
+    if (narrowest < 0.05) return false;
+    const double deviceScale = widest / style.strokeWidth;
+    std::vector<std::vector<Point>> pieces;
+    Stroker stroker(style, deviceScale, pieces);
+    for (const Subpath& s : outline)
+      if (!s.points.empty() && !stroker.stroke(s, budget_)) return false;
+    if ((budget_.points += pieces.size() * 4) > kMaxPoints) return false;
+    for (auto& poly : pieces)
+      for (Point& pt : poly) pt = apply(ctm, pt);
+    std::vector<float> cov;
+    return cover(pieces, false, true, cov) && composite(cov, style.stroke, style.strokeOpacity, style, outline, ctm, target);
   }
 
   bool composite(const std::vector<float>& cov, const Paint& paint, double opacity, const Style& style, const Outline& outline,
@@ -1699,21 +1855,30 @@ class Renderer {
       g.spread = v == "pad" ? 0 : v == "reflect" ? 1 : v == "repeat" ? 2 : -1;
       if (g.spread < 0) return false;
     }
-    // Coordinates: fractions of the box, or user units; a percentage of the
-    // viewport is not followed here.
-    const auto coordinate = [&](std::string_view name, double fallback, double& out) {
+    // Coordinates: fractions of the box, or user units. In user units a
+    // coordinate left out or given in percent is a share of the viewport
+    // (the root's: nested ones are not drawn here), horizontal, vertical
+    // or, for a radius, its normalised diagonal.
+    enum Axis { kX, kY, kDiagonal };
+    const auto coordinate = [&](std::string_view name, double fallback, Axis axis, double& out) {
       const std::string* v = find(name, true);
-      if (!v) {
-        if (!g.boundingBox) return false;
-        out = fallback;
-        return true;
-      }
-      std::string_view s = trim(*v);
-      if (g.boundingBox && !s.empty() && s.back() == '%') {
-        const auto n = number(s.substr(0, s.size() - 1));
-        if (!n) return false;
-        out = *n / 100;
-        return true;
+      const std::string_view s = v ? trim(*v) : std::string_view();
+      const bool percent = !s.empty() && s.back() == '%';
+      if (!v || percent) {
+        double share = fallback;
+        if (v) {
+          const auto n = number(s.substr(0, s.size() - 1));
+          if (!n) return false;
+          share = *n / 100;
+        }
+        if (g.boundingBox) {
+          out = share;
+        } else {
+          const double side = axis == kX ? viewportWidth_ : axis == kY ? viewportHeight_
+                                                                       : std::sqrt((viewportWidth_ * viewportWidth_ + viewportHeight_ * viewportHeight_) / 2);
+          out = share * side;
+        }
+        return finiteValue(out);
       }
       const auto n = g.boundingBox ? number(s) : length(s);
       if (!n) return false;
@@ -1721,13 +1886,13 @@ class Renderer {
       return true;
     };
     if (g.radial) {
-      if (!coordinate("cx", 0.5, g.cx) || !coordinate("cy", 0.5, g.cy) || !coordinate("r", 0.5, g.r)) return false;
+      if (!coordinate("cx", 0.5, kX, g.cx) || !coordinate("cy", 0.5, kY, g.cy) || !coordinate("r", 0.5, kDiagonal, g.r)) return false;
       if (g.r <= 0) return false;
       g.fx = g.cx, g.fy = g.cy;
-      if (find("fx", true) && !coordinate("fx", 0.5, g.fx)) return false;
-      if (find("fy", true) && !coordinate("fy", 0.5, g.fy)) return false;
+      if (find("fx", true) && !coordinate("fx", 0.5, kX, g.fx)) return false;
+      if (find("fy", true) && !coordinate("fy", 0.5, kY, g.fy)) return false;
     } else {
-      if (!coordinate("x1", 0, g.x1) || !coordinate("y1", 0, g.y1) || !coordinate("x2", 1, g.x2) || !coordinate("y2", 0, g.y2)) return false;
+      if (!coordinate("x1", 0, kX, g.x1) || !coordinate("y1", 0, kY, g.y1) || !coordinate("x2", 1, kX, g.x2) || !coordinate("y2", 0, kY, g.y2)) return false;
     }
     // Stops: the first in the chain that has any.
     for (int i : chain) {
@@ -1839,6 +2004,7 @@ class Renderer {
   std::vector<std::pair<bool, std::optional<Declared>>> declared_;
   std::vector<int> useStack_;
   const Spans* clip_ = nullptr;  // the clip in force, if any
+  double viewportWidth_ = 0, viewportHeight_ = 0;  // the root's, in user units
   Budget budget_;
 };
 
@@ -1846,8 +2012,8 @@ class Renderer {
 
 std::optional<std::vector<unsigned char>> drawnSvg(std::string_view bytes, int size) {
   if (size <= 0 || size > kMaxSize) return std::nullopt;
-  const std::optional<Document> doc = parseDocument(bytes);
-  if (!doc) return std::nullopt;
+  std::optional<Document> doc = parseDocument(bytes);
+  if (!doc || !styleRules(doc->styleText, doc->rules)) return std::nullopt;
   return Renderer(*doc, size).draw();
 }
 

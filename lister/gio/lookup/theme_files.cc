@@ -1,16 +1,14 @@
-#include "lister/gio/icon_files.h"
+#include "lister/gio/lookup/theme_files.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <libdeflate.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 #include <utility>
 
 namespace corvane::gio {
@@ -50,78 +48,6 @@ uint32_t nameHash(std::string_view name) {
 constexpr uint32_t kEndOfChain = 0xFFFFFFFF;
 
 }  // namespace
-
-std::optional<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> content;
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes) {
-    const auto size = static_cast<size_t>(st.st_size);
-    // Read in place, one byte more than fstat gave: a regular file reads
-    // short only at its end, so one read takes a whole file, and one that
-    // has grown since shows it. Bounded by what is read too.
-    content.emplace(size + 1, '\0');
-    size_t got = 0;
-    for (;;) {
-      if (got == content->size()) {
-        if (content->size() > maxBytes) {
-          content.reset();
-          break;
-        }
-        content->resize(std::min(2 * content->size(), maxBytes + 1));
-      }
-      const size_t asked = content->size() - got;
-      const ssize_t n = ::read(fd, content->data() + got, asked);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        content.reset();
-        break;
-      }
-      got += static_cast<size_t>(n);
-      if (n == 0 || (got == size && static_cast<size_t>(n) < asked)) {
-        content->resize(got);
-        break;
-      }
-    }
-  }
-  ::close(fd);
-  return content;
-}
-
-std::string_view trimmed(std::string_view s) {
-  const size_t first = s.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
-std::vector<std::string> listItems(std::string_view list, char separator, size_t most) {
-  std::vector<std::string> items;
-  while (!list.empty() && items.size() < most) {
-    const size_t end = std::min(list.find(separator), list.size());
-    if (const std::string_view item = trimmed(list.substr(0, end)); !item.empty()) items.emplace_back(item);
-    list.remove_prefix(std::min(end + 1, list.size()));
-  }
-  return items;
-}
-
-std::optional<std::string> iniValue(std::string_view text, std::string_view group, std::string_view key) {
-  std::optional<std::string> value;
-  bool inGroup = false;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    const std::string_view line = trimmed(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
-    if (line[0] == '[') {
-      inGroup = line.size() == group.size() + 2 && line.back() == ']' && line.substr(1, group.size()) == group;
-      continue;
-    }
-    const size_t eq = line.find('=');
-    if (inGroup && eq != std::string_view::npos && trimmed(line.substr(0, eq)) == key) value = trimmed(line.substr(eq + 1));
-  }
-  return value;
-}
 
 std::vector<std::string_view> cacheDirectories(std::string_view cache) {
   std::vector<std::string_view> dirs;
@@ -168,7 +94,11 @@ std::vector<CachedImage> cachedImages(std::string_view cache, std::string_view n
   return images;
 }
 
-bool iconCacheIsWhole(std::string_view cache) {
+namespace {
+
+// The walk of iconCacheIsWhole, calling step() every 1024 entries.
+template <class Step>
+bool wholeCache(std::string_view cache, Step step) {
   const size_t folders = cacheDirectories(cache).size();
   if (folders == 0) return false;
   const auto hashAt = u32(cache, 4);
@@ -181,6 +111,7 @@ bool iconCacheIsWhole(std::string_view cache) {
     auto entry = u32(cache, uint64_t{*hashAt} + 4 + 4 * uint64_t{bucket});
     for (; entry && *entry != kEndOfChain; entry = u32(cache, *entry)) {
       if (budget-- == 0) return false;
+      if ((budget & 1023) == 0) step();
       const auto nameAt = u32(cache, uint64_t{*entry} + 4);
       const auto listAt = u32(cache, uint64_t{*entry} + 8);
       if (!nameAt || !cString(cache, *nameAt) || !listAt) return false;
@@ -192,6 +123,21 @@ bool iconCacheIsWhole(std::string_view cache) {
     if (!entry) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool iconCacheIsWhole(std::string_view cache) {
+  return wholeCache(cache, [] {});
+}
+
+bool MappedCache::isWhole() const {
+  // The pages are the file's, unchanged: dropped, they are read back from
+  // the page cache when a lookup needs them.
+  const auto release = [this] { ::madvise(const_cast<char*>(bytes.data()), bytes.size(), MADV_DONTNEED); };
+  const bool whole = wholeCache(bytes, release);
+  release();
+  return whole;
 }
 
 MappedCache::MappedCache(MappedCache&& other) noexcept : bytes(std::exchange(other.bytes, {})) {}
@@ -221,35 +167,6 @@ MappedCache openIconCache(const std::string& themeFolder) {
   }
   ::close(fd);
   return mapped;
-}
-
-std::optional<PngHeader> pngHeader(std::string_view b) {
-  static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
-  if (b.size() < 33 || b.substr(0, 8) != std::string_view(kSignature, 8)) return std::nullopt;
-  if (u32(b, 8) != 13 || b.substr(12, 4) != "IHDR") return std::nullopt;
-  PngHeader h;
-  h.width = *u32(b, 16);
-  h.height = *u32(b, 20);
-  h.bitDepth = static_cast<uint8_t>(b[24]);
-  h.colorType = static_cast<uint8_t>(b[25]);
-  h.interlace = static_cast<uint8_t>(b[28]);
-  if (h.width == 0 || h.height == 0) return std::nullopt;
-  return h;
-}
-
-bool isIntactPng(std::string_view b) {
-  if (!pngHeader(b)) return false;
-  bool sawData = false;
-  for (uint64_t at = 8; at < b.size();) {
-    const auto length = u32(b, at);
-    if (!length || *length > 0x7FFFFFFF || at + 12 + *length > b.size()) return false;
-    const std::string_view type = b.substr(at + 4, 4);
-    if (libdeflate_crc32(0, b.data() + at + 4, 4 + size_t{*length}) != *u32(b, at + 8 + *length)) return false;
-    at += 12 + *length;
-    if (type == "IDAT") sawData = true;
-    if (type == "IEND") return sawData && at == b.size();
-  }
-  return false;
 }
 
 namespace {

@@ -109,7 +109,7 @@ bool TypingForecast::onTrack(size_t taken, double elapsed) {
   // power of the position that their ratio shows (their middles are 5/8 and
   // 7/8 of the way): a steady reader's is 0, one that redraws the line per
   // byte 1, more when its per-byte work grows faster still.
-  const double taken_ = static_cast<double>(taken), quarter = taken_ / 4;
+  const double sofar = static_cast<double>(taken), quarter = sofar / 4;
   const double half = timeAt(2 * quarter), threeQuarters = timeAt(3 * quarter);
   const double earlier = (threeQuarters - half) / quarter;
   const double recent = (elapsed - threeQuarters) / quarter;
@@ -117,8 +117,8 @@ bool TypingForecast::onTrack(size_t taken, double elapsed) {
   const double power = earlier > 0 ? std::clamp(std::log(recent / earlier) / std::log(7.0 / 5.0), 0.0, 3.0) : 0.0;
   // The rest at that pace: the integral of recent * (x / (7/8 taken))^power
   // from what was taken to the whole text.
-  const double ratio = static_cast<double>(total_) / taken_;
-  const double rest = recent * taken_ * (std::pow(ratio, power + 1) - 1) / ((power + 1) * std::pow(7.0 / 8.0, power));
+  const double ratio = static_cast<double>(total_) / sofar;
+  const double rest = recent * sofar * (std::pow(ratio, power + 1) - 1) / ((power + 1) * std::pow(7.0 / 8.0, power));
   if (elapsed + rest <= bound_) {
     lateSince_ = 0;
     return true;

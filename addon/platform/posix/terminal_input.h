@@ -34,8 +34,8 @@ class TypingForecast {
   // machine inside one quarter does not decide alone.
   bool onTrack(size_t taken, double elapsed);
 
-  // Below either the reader has taken too little to tell a pace from the
-  // noise of a shared machine.
+  // Below either, the reader has taken too little to tell its pace from the
+  // noise of a busy machine.
   static constexpr size_t kMinBytes = 256;
   static constexpr double kMinSeconds = 0.02;
 

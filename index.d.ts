@@ -98,7 +98,14 @@ export type InsertionFailure =
   | Exclude<CaptureError, ''>
   | 'focus_target_mismatch'
   | 'frontmost_app_changed'
+  /** the terminal route typed nothing, or erased what it typed: the shell's line is as it was */
   | 'tty_write_failed'
+  /**
+   * part of the text reached the shell and stays on its command line (not run): a paste would
+   * repeat that part. The shell stopped reading, or its line could not be erased character by
+   * character; the terminal is brought forward for the user to finish the line.
+   */
+  | 'tty_write_incomplete'
   | 'clipboard_preferred_jetbrains'
   | 'clipboard_preferred_web_editor_bundle'
   | 'focus_drifted'

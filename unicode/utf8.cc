@@ -105,4 +105,25 @@ std::string toWellFormedUtf8(std::string owned) {
   return out;
 }
 
+std::string replaceLineBreaks(std::string_view text, char replacement) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      out += c;
+      continue;
+    }
+    out += replacement;
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  return out;
+}
+
+std::string_view withoutFinalLineBreak(std::string_view text) noexcept {
+  if (text.ends_with("\r\n")) text.remove_suffix(2);
+  else if (text.ends_with('\n') || text.ends_with('\r')) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace unicode

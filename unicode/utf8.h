@@ -32,6 +32,13 @@ std::string toWellFormedUtf8(std::string text);
 // Appends the UTF-8 form of a scalar value (U+0000..U+10FFFF, no surrogates).
 void appendUtf8(std::string& out, uint32_t scalar);
 
+// Line breaks as text fields count them: CR LF, CR and LF, each made the one
+// `replacement` character.
+std::string replaceLineBreaks(std::string_view text, char replacement);
+
+// The text without its final line break (CR LF, CR or LF), when it ends in one.
+std::string_view withoutFinalLineBreak(std::string_view text) noexcept;
+
 inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
 // The length of the run of printable ASCII (0x20 to 0x7F) at the start of

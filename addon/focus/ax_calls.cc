@@ -100,6 +100,11 @@ platform::AttributeResult copyAfterWrite(platform::ElementRef element, std::stri
                  Rule::afterWrite);
 }
 
+platform::AXError setStringAfterWrite(platform::ElementRef element, std::string_view attribute, std::string_view value) {
+  return guarded(element, [&] { return platform::setStringAttribute(element, attribute, value); }, cannotComplete,
+                 Rule::afterWrite);
+}
+
 std::vector<platform::AttributeResult> copyMany(platform::ElementRef element,
                                                std::span<const std::string_view> attributes) {
   return guarded(element, [&] { return platform::copyAttributes(element, attributes); }, [&] {

@@ -85,5 +85,8 @@ platform::AttributeResult copySystemWide(std::string_view attribute);
 // even when it was marked unresponsive (each read still bounded by the
 // timeout), and a reply in time clears the mark.
 platform::AttributeResult copyAfterWrite(platform::ElementRef element, std::string_view attribute);
+// A write that undoes one still in the application's hands: sent on the
+// same terms as the read-backs, since it must land after that one.
+platform::AXError setStringAfterWrite(platform::ElementRef element, std::string_view attribute, std::string_view value);
 
 }  // namespace pelmora::ax

@@ -8,6 +8,9 @@
 namespace pelmora {
 
 inline constexpr std::array<std::string_view, 3> editableTextRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
+// The editable roles of one line. Search and secure fields are text fields
+// by role (their subroles AXSearchField, AXSecureTextField).
+inline constexpr std::array<std::string_view, 2> singleLineTextRoles = {"AXTextField", "AXComboBox"};
 
 // By their macOS bundle identifiers, then by the ids of their Linux desktop
 // files (Debian's, the vendors' packages', Flathub's).

@@ -1,6 +1,5 @@
 #include "frame/args.h"
 
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -26,7 +25,8 @@ std::optional<std::string> getNapiStringArg(napi_env env, napi_callback_info inf
   size_t copied = 0;
   if (napi_get_value_string_utf8(env, value, buffer.data(), buffer.size(), &copied) != napi_ok)
     return std::nullopt;
-  buffer.resize(strnlen(buffer.data(), copied));
+  // By its length: a U+0000 is a character like any other.
+  buffer.resize(copied);
   return toWellFormedUtf8(std::move(buffer));
 }
 

@@ -8,7 +8,7 @@
 
 namespace pelmora {
 
-// The argument at a zero-based index as UTF-8 text, cut at its first U+0000.
+// The argument at a zero-based index as UTF-8 text, whole (U+0000 included).
 // Absent when fewer arguments were passed or the value is not a string: no
 // conversion is made.
 std::optional<std::string> getNapiStringArg(napi_env env, napi_callback_info info, int index);

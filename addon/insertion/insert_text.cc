@@ -56,6 +56,7 @@ struct Decision {
   std::string_view decline;  // empty: take the Accessibility route
   std::optional<std::string> value;
   platform::AttributeResult range;
+  bool singleLine = false;
 };
 
 Decision declined(std::string_view reason) {
@@ -79,13 +80,15 @@ Decision decideRoute(const CapturedTextTarget& target) {
   if (web) return declined("clipboard_preferred_web");
   if (gClipboardPreferredAppendBundles().count(target.bundleID)) return declined("clipboard_preferred_bundle");
 
-  // The value and the selection in one round trip.
-  static constexpr std::string_view kReads[] = {"AXValue", "AXSelectedTextRange"};
+  // The value, the selection and the role (what the read-back may accept)
+  // in one round trip.
+  static constexpr std::string_view kReads[] = {"AXValue", "AXSelectedTextRange", "AXRole"};
   auto reads = ax::copyMany(target.element.get(), kReads);
   if (!watch.allAnswered()) return declined("target_unresponsive");
   Decision d;
   if (reads[0].ok() && reads[0].kind == ValueKind::string) d.value = std::move(reads[0].string);
   d.range = std::move(reads[1]);
+  d.singleLine = reads[2].ok() && reads[2].kind == ValueKind::string && contains(singleLineTextRoles, reads[2].string);
   return d;
 }
 
@@ -99,8 +102,8 @@ std::string insertThroughAccessibility(const CapturedTextTarget& target, std::st
   if (!splice) return failure(target.appName, target.bundleID, "invalid_selected_text_range");
 
   platform::ElementRef element = target.element.get();
-  if (!tryAXWrite(element, splice->value, target.bundleID, true))
-    return declineForPaste(target, "ax_write_verification_failed");
+  const FieldWrite write{element, *d.value, range.range, splice->value, d.singleLine};
+  if (!tryAXWrite(write, target.bundleID, true)) return declineForPaste(target, "ax_write_verification_failed");
   ax::setRange(element, "AXSelectedTextRange", {splice->caret, 0});
   return success("accessibility", target);
 }
@@ -140,8 +143,12 @@ std::string insertTextIntoFocusedElementText(std::string_view text, std::string_
 
   const std::string& bundle = target->bundleID;
   if (ttyScriptFor(bundle)) {
-    if (insertViaTTY(text, bundle)) return success("tty", *target);
-    return declineForPaste(*target, "tty_write_failed");
+    const platform::TypingOutcome outcome = insertViaTTY(text, bundle);
+    if (outcome == platform::TypingOutcome::typed) return success("tty", *target);
+    // A line typed in part is brought forward all the same: the user
+    // finishes it there, since a paste would repeat the part.
+    return declineForPaste(*target, outcome == platform::TypingOutcome::partial ? "tty_write_incomplete"
+                                                                                : "tty_write_failed");
   }
   if (contains(jetbrainsIDs, bundle)) return declineForPaste(*target, "clipboard_preferred_jetbrains");
   if (isWebEditorBundle(bundle)) return declineForPaste(*target, "clipboard_preferred_web_editor_bundle");

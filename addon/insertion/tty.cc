@@ -98,27 +98,66 @@ bool containsControlCharacters(std::string_view s) {
   return false;
 }
 
-bool insertViaTTY(std::string_view text, std::string_view bundleID) {
+namespace {
+
+// Unicode's format characters (general category Cf, Unicode 15).
+constexpr std::pair<uint32_t, uint32_t> kFormatCharacters[] = {
+    {0x00AD, 0x00AD}, {0x0600, 0x0605}, {0x061C, 0x061C}, {0x06DD, 0x06DD}, {0x070F, 0x070F},
+    {0x0890, 0x0891}, {0x08E2, 0x08E2}, {0x180E, 0x180E}, {0x200B, 0x200F}, {0x202A, 0x202E},
+    {0x2060, 0x2064}, {0x2066, 0x206F}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB}, {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F}};
+
+uint32_t scalarAt(std::string_view s, size_t i, size_t length) {
+  static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  uint32_t scalar = static_cast<unsigned char>(s[i]) & kLeadMask[length];
+  for (size_t k = 1; k < length; ++k) scalar = (scalar << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  return scalar;
+}
+
+}  // namespace
+
+std::optional<size_t> terminalEraseCount(std::string_view typed) {
+  size_t count = 0;
+  for (size_t i = 0; i < typed.size(); ++count) {
+    const size_t length = unicode::utf8SequenceLength(typed, i);
+    if (length == 0) return std::nullopt;
+    const uint32_t scalar = scalarAt(typed, i, length);
+    for (const auto& [first, last] : kFormatCharacters)
+      if (scalar >= first && scalar <= last) return std::nullopt;
+    i += length;
+  }
+  // A letter before it shows a first code point that would join the line's
+  // last character.
+  std::string probe = "x";
+  probe += typed;
+  if (platform::graphemeClusterCount(probe) != count + 1) return std::nullopt;
+  return count;
+}
+
+platform::TypingOutcome insertViaTTY(std::string_view text, std::string_view bundleID) {
+  using platform::TypingOutcome;
   auto script = ttyScriptFor(bundleID);
-  if (!script) return false;
-  // Typed into a shell, a line break would run a command nobody confirmed.
-  if (containsControlCharacters(text)) return false;
+  if (!script) return TypingOutcome::untouched;
+  // Typed into a shell, a line break would run a command nobody confirmed,
+  // and a U+0000 has no key to type it with.
+  if (containsControlCharacters(text)) return TypingOutcome::untouched;
   // Without the permission the first byte is refused: asking the terminal
   // first would only cost two programs and, on a Mac, perhaps the consent
   // prompt for automation.
-  if (!platform::canTypeIntoOtherTerminals()) return false;
+  if (!platform::canTypeIntoOtherTerminals()) return TypingOutcome::untouched;
 
   ProcessResult osa = runProcess(platform::toolPath(platform::Tool::osascript), {"-e", std::string(*script)});
-  if (osa.status != 0) return false;
+  if (osa.status != 0) return TypingOutcome::untouched;
   const std::string ttyPath(trimWhitespaceAndLineBreaks(osa.output));
-  if (ttyPath.empty()) return false;
+  if (ttyPath.empty()) return TypingOutcome::untouched;
 
   std::string device = ttyPath;
   for (size_t at; (at = device.find("/dev/")) != std::string::npos;) device.erase(at, 5);
-  if (!isForegroundShell(device)) return false;
+  if (!isForegroundShell(device)) return TypingOutcome::untouched;
   // Injected as input, the bytes land in the shell's line editor; written,
   // they would only be shown.
-  return platform::typeIntoTerminal(ttyPath, text, kTypingPace);
+  return platform::typeIntoTerminal(ttyPath, text, kTypingPace, terminalEraseCount);
 }
 
 }  // namespace pelmora

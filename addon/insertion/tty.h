@@ -31,7 +31,8 @@ inline constexpr double kChildProcessTimeout = 2.0;
 // Typing keeps a few hundred bytes at most in the terminal's input queue,
 // far below what it holds (1024 bytes on macOS), so nothing overflows while
 // the line editor redraws. A shell that takes nothing for a second has
-// stopped reading; ten seconds is plenty for any dictation.
+// stopped reading; ten seconds is plenty for any dictation (and the same
+// again for erasing a text that could not be finished).
 inline constexpr platform::TypingPace kTypingPace{256, 1.0, 10.0};
 
 std::optional<std::string_view> ttyScriptFor(std::string_view bundleID);
@@ -55,6 +56,15 @@ std::string_view trimWhitespaceAndLineBreaks(std::string_view s);
 // controls (tab and line breaks included), DEL and C1 controls.
 bool containsControlCharacters(std::string_view utf8);
 
-bool insertViaTTY(std::string_view text, std::string_view bundleID);
+// The erase characters that take back typed text in every shell's line
+// editor: one per code point, when each code point is a character of its own
+// (no combining mark, joiner, modifier or flag pair, nothing that joins the
+// line's last character) and none is an invisible format character, which
+// line editors skip or count differently.
+std::optional<size_t> terminalEraseCount(std::string_view typed);
+
+// untouched: declined, nothing of the text left with the shell; partial: a
+// part of it stayed on the shell's line.
+platform::TypingOutcome insertViaTTY(std::string_view text, std::string_view bundleID);
 
 }  // namespace pelmora

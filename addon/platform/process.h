@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,13 +36,26 @@ bool canTypeIntoOtherTerminals();
 struct TypingPace {
   int queueLimit = 0;         // a byte waits while the input queue holds this many
   double stallSeconds = 0;    // the reader taking nothing for this long ends the typing
-  double totalSeconds = 0;    // nor does the whole text take longer than this
+  double totalSeconds = 0;    // nor may the whole text take longer than this (nor its erasing)
 };
 
+enum class TypingOutcome : uint8_t {
+  typed,      // every byte reached the reader
+  untouched,  // the reader's line is as it was: it took nothing, or what it took was erased
+  partial,    // part of the text stayed with the reader, which no longer reads or cannot erase it
+};
+
+// How many erase characters take back the text typed so far (whole
+// characters), or nothing when line editors may erase it otherwise.
+using EraseCount = std::optional<size_t> (*)(std::string_view typed);
+
 // Types the bytes into the terminal device at `path` as its keyboard would,
-// as fast as its reader takes them. True when every byte was typed. On any
-// other outcome nothing more is typed and what the reader had not yet read is
-// taken back; what it had read stays on its line.
-bool typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace);
+// as fast as its reader takes them. A text the reader cannot take within the
+// total time, at the pace it shows, is not typed to its end: what the reader
+// took is erased with its erase character (eraseCount of them), so that its
+// line is as it was. When typing ends early otherwise (the reader stops
+// reading), what it had not read is taken back and what it had read stays.
+TypingOutcome typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace,
+                               EraseCount eraseCount);
 
 }  // namespace platform

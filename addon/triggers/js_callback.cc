@@ -38,7 +38,13 @@ void callJsCallback(napi_env env, napi_value jsCallback, void* /*context*/, void
   if (env == nullptr || jsCallback == nullptr) return;  // the function is winding down
   napi_value undefined = nullptr;
   napi_get_undefined(env, &undefined);
-  napi_call_function(env, undefined, jsCallback, 0, nullptr, nullptr);
+  // A callback that throws has no caller to catch it: Node-API's way for an
+  // addon to hand it on is the host's 'uncaughtException'. Left pending, node
+  // drops it with a deprecation warning.
+  if (napi_call_function(env, undefined, jsCallback, 0, nullptr, nullptr) == napi_pending_exception) {
+    napi_value error = nullptr;
+    if (napi_get_and_clear_last_exception(env, &error) == napi_ok) napi_fatal_exception(env, error);
+  }
 }
 
 // One registration of the clean-up hook. An environment's hooks may only be

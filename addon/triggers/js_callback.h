@@ -18,7 +18,8 @@ void queueMonitorCallback(napi_threadsafe_function tsfn) noexcept;
 // Releases the function (if any) and clears the caller's slot.
 void releaseMonitorCallback(napi_threadsafe_function& tsfn) noexcept;
 
-// Runs on the host's JavaScript thread: calls the callback with no arguments.
+// Runs on the host's JavaScript thread: calls the callback with no arguments;
+// what it throws reaches the host's 'uncaughtException'.
 void callJsCallback(napi_env env, napi_value jsCallback, void* context, void* data);
 
 // Ties a running monitor to the environment that started it: when that

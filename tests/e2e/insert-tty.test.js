@@ -3,7 +3,7 @@
 // exactly, and only when a plain shell is in the foreground.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
+const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -99,21 +99,57 @@ for (const [shell, args] of shells.filter(([name]) => ['bash', 'zsh', 'fish'].in
   });
 }
 
-test('a shell that stops reading: typing ends at the stall bound and takes back what it never read', async () => {
-  terminal = await Terminal.start('bash', ['--norc', '--noprofile', '-i']);
-  await new Promise((r) => setTimeout(r, 300));
-  terminalApp(TERMINAL, terminal.path);
-  terminal.signal('SIGSTOP');
-  const started = Date.now();
-  const r = insert('#' + 'x'.repeat(2000), TERMINAL);
-  const took = (Date.now() - started) / 1000;
-  terminal.signal('SIGCONT');
-  assert.equal(r.reason, 'tty_write_failed');
-  assert.ok(took >= 0.9 && took < 2, `took ${took} s`);
-  assert.equal(sim.ax.inspect('tv').focusedSets, 1, 'prepared for a paste');
-  // Had the queued part stayed, this would run as the end of a comment.
-  terminal.type('echo pel$((6*7))x\n');
-  await terminal.waitFor(/pel42x/);
+// A command line of `length` characters of unquoted prose (which fish's line
+// editor takes slowest) that writes its words to `file`, the redirection
+// first where the shell allows it, so that a part of the line writes a part.
+function proseLine(shell, file, length) {
+  const words = 'caf\u00e9 na\u00efve \u4e2d\u6587 \u20ac5 dictated words of prose and more ';
+  const [head, tail] = shell === 'fish' ? ['echo ', ` > ${file}`] : [`>${file} echo `, ''];
+  const payload = words.repeat(Math.ceil(length / words.length)).slice(0, length - head.length - tail.length).trim();
+  return { line: head + payload + tail, payload };
+}
+
+// The host pastes whenever the route declines: the line it runs then holds
+// the text exactly once. When the route says that part of the text stayed
+// (tty_write_incomplete) it does not paste, and the line holds that part once.
+test('a line the shell cannot take whole is taken back, or the verdict says what stayed', async () => {
+  const stopAfter = (t, ms) => spawn('sh', ['-c', `sleep ${ms / 1000}; kill -STOP ${t.pid}`], { stdio: 'ignore' });
+  const rows = [
+    // [what, shell, length, before the insertion, verdict, seconds it may take]
+    ['fish over 20,000 characters of prose: not within the bound at its pace', 'fish', 20000, null, 'tty_write_failed', 5],
+    ['bash stopped before it reads a byte', 'bash', 2000, (t) => t.signal('SIGSTOP'), 'tty_write_failed', 2],
+    ['zsh stopped while it reads', 'zsh', 20000, (t) => stopAfter(t, 300), 'tty_write_incomplete', 3],
+  ];
+  for (const [what, shell, length, before, verdict, atMost] of rows) {
+    const [, args] = shells.find(([name]) => name === shell);
+    terminal = await Terminal.start(shell, args);
+    await new Promise((r) => setTimeout(r, 400));
+    terminalApp(TERMINAL, terminal.path);
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'pelmora-cut-'));
+    try {
+      const file = path.join(dir, 'out');
+      const { line, payload } = proseLine(shell, file, length);
+      if (before) before(terminal);
+      const started = Date.now();
+      const r = insert(line, TERMINAL);
+      const took = (Date.now() - started) / 1000;
+      if (before) terminal.signal('SIGCONT');
+      assert.equal(r.reason, verdict, what);
+      assert.ok(took < atMost, `${what}: ${took} s`);
+      assert.equal(sim.ax.inspect('tv').focusedSets, 1, `${what}: brought forward`);
+      if (verdict === 'tty_write_failed') terminal.paste(line);
+      terminal.type('\n');
+      const got = await fileOnceThere(file, 10000);
+      assert.ok(got, `${what}: the line never ran; the terminal ends with:\n${terminal.text.slice(-300)}`);
+      const words = got.toString().trimEnd();
+      if (verdict === 'tty_write_failed') assert.equal(words, payload, `${what}: the pasted text, once`);
+      else assert.ok(words.length > 0 && words.length < payload.length && payload.startsWith(words), `${what}: a part, once`);
+    } finally {
+      fs.rmSync(dir, { recursive: true, force: true });
+      terminal.close();
+      terminal = null;
+    }
+  }
 });
 
 test('exactly the bytes of the text arrive: no line feed is added', async () => {
@@ -146,8 +182,8 @@ test('a program in the foreground stops the write', async () => {
   assert.doesNotMatch(terminal.text, /rm -rf nothing/);
 });
 
-test('control characters are declined before any process starts', () => {
-  for (const text of ['ls\n', 'a\tb', 'x\ry', 'esc\u001b[A', 'del\u007f', 'c1\u0085', 'nul-free\u0001']) {
+test('control characters, U+0000 among them, are declined before any process starts', () => {
+  for (const text of ['ls\n', 'a\tb', 'x\ry', 'esc\u001b[A', 'del\u007f', 'c1\u0085', 'soh\u0001', 'nul\u0000after']) {
     terminalApp(TERMINAL, '/dev/null');
     sim.log.take();
     assert.equal(insert(text, TERMINAL).reason, 'tty_write_failed', JSON.stringify(text));

@@ -60,6 +60,34 @@ test('a worker terminated while its monitor runs stops the monitor with its envi
   assert.match(r.stdout, /main active false \{"exists":false,"enabled":false,"onRunLoop":false,"mask":0\}/);
 });
 
+// A callback has no caller of its own to catch what it throws: the host's
+// 'uncaughtException' hears it, with the very value thrown, and the monitor
+// goes on.
+test('what a callback throws reaches uncaughtException, and the monitors keep working', () => {
+  const r = run(`
+    const heard = [];
+    process.on('uncaughtException', (e) => heard.push(e));
+    const calls = { tap: 0, press: 0 };
+    const thrown = { tap: new Error('tap callback'), press: 'a string, not an Error' };
+    addon.start(() => { calls.tap++; throw thrown.tap; });
+    addon.startDjiMicButton(() => { calls.press++; throw thrown.press; });
+    const both = () => { sim.keyboard.post([ev.fnDown(), ev.fnUp()]); press(1); press(0); addon.processEvents(); };
+    both();
+    setTimeout(() => {
+      both();
+      setTimeout(() => {
+        addon.stop();
+        addon.stopDjiMicButton();
+        const count = (value) => heard.filter((e) => e === value).length;
+        console.log(JSON.stringify({ calls, heard: heard.length, tap: count(thrown.tap), press: count(thrown.press) }));
+      }, 50);
+    }, 50);
+  `);
+  assert.equal(r.status, 0, r.stderr);
+  assert.equal(r.stderr, '', 'no warning in its place');
+  assert.deepEqual(JSON.parse(r.stdout), { calls: { tap: 2, press: 2 }, heard: 4, tap: 2, press: 2 });
+});
+
 test('microphone: node exits by itself once the monitor is stopped', () => {
   const r = run(`
     addon.startDjiMicButton(() => console.log('press'));

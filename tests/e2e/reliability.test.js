@@ -66,6 +66,7 @@ const figures = {
   readCapturedFocusedElementText: { hung: 1.0, slow: 1.0 },
   insertStored: { hung: 1.23, slow: 5.0 },
   insertCapturing: { hung: 1.2, slow: 7.05 },
+  insertNeverShown: { hung: 10.93, slow: 13.92 },
 };
 
 test('getFocusedElementInfo', () => {
@@ -100,6 +101,29 @@ test('insertTextIntoFocusedElement, with a stored target and capturing afresh', 
     browser(latency);
     ({ seconds } = timed(() => addon.insertTextIntoFocusedElement('words')));
     assert.ok(seconds <= figures.insertCapturing[kind], `${kind}, capturing: ${seconds} s`);
+  }
+});
+
+// The write is made and never shows the text: the whole read-back, the
+// original set back and read back, then the paste preparation. Hung: the
+// application takes the set and answers nothing more (each set costs it
+// 100 s). Slow: every query just inside the timeout, and a field that shows
+// a part of the text 3.9 s late, and so the original as late again.
+test('insertTextIntoFocusedElement, into a field that never shows the text', () => {
+  for (const [kind, field] of [['hung', { setLatency: HUNG }], ['slow', { onWrite: { maxLength: 2, delay: 3.9 }, latency: SLOW }]]) {
+    browser(0);
+    sim.apps.update(10, { bundleID: `com.example.never.${kind}` });
+    addon.getFocusedElementInfo();
+    // The user moves on during the read-back: the paste preparation brings
+    // the application back.
+    sim.apps.add({ pid: 11, bundleID: 'com.example.notes', name: 'Notes', windows: [] });
+    sim.apps.setFrontmostAfter(11, 5);
+    sim.apps.update(10, { latency: kind === 'slow' ? SLOW : 0,
+      windows: [{ id: 'win', role: 'AXWindow', children: [{ id: 'field', role: 'AXTextArea', value: 'draft',
+        valueSettable: true, selectedRange: { location: 5, length: 0 }, ...field }] }] });
+    const { seconds, result } = timed(() => addon.insertTextIntoFocusedElement('words'));
+    assert.equal(JSON.parse(result).reason, 'ax_write_verification_failed', kind);
+    assert.ok(seconds <= figures.insertNeverShown[kind], `${kind}: ${seconds} s`);
   }
 });
 

@@ -21,10 +21,10 @@ test('non-strings are absent, never converted', () => {
   }
 });
 
-test('empty, NUL-cut, astral and lone-surrogate strings', () => {
+test('empty, U+0000, astral and lone-surrogate strings', () => {
   assert.equal(arg(1, ''), '');
-  assert.equal(arg(1, 'before\u0000after'), 'before');
-  assert.equal(arg(1, '\u0000'), '');
+  assert.equal(arg(1, 'before\u0000after'), 'before\u0000after', 'read by its length, not to its first U+0000');
+  assert.equal(arg(1, '\u0000'), '\u0000');
   assert.equal(arg(1, 'thumbs \u{1F44D}\u{1F3FD} up'), 'thumbs \u{1F44D}\u{1F3FD} up');
   assert.equal(arg(1, 'caf\u00e9 \u65e5\u672c'), 'caf\u00e9 \u65e5\u672c');
   assert.equal(arg(1, 'a\uD800b'), 'a\uFFFDb', 'a lone surrogate arrives as U+FFFD');

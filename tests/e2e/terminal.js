@@ -39,14 +39,19 @@ class Terminal {
     return this.output.replace(/\x1b\[[0-9;?>=]*[ -\/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\x1b[()=>][0-9A-Za-z]?/g, '');
   }
 
-  // Sends a signal to the program itself (the relay's only child).
-  signal(name) {
-    const pid = Number(fs.readFileSync(`/proc/${this.child.pid}/task/${this.child.pid}/children`, 'utf8').trim());
-    process.kill(pid, name);
+  // The program itself: the relay's only child.
+  get pid() {
+    return Number(fs.readFileSync(`/proc/${this.child.pid}/task/${this.child.pid}/children`, 'utf8').trim());
   }
+
+  signal(name) { process.kill(this.pid, name); }
 
   // Types on the keyboard side; a line feed is the Return key.
   type(text) { this.child.stdin.write(text); }
+
+  // Pastes as terminal applications do for a shell that asks for it
+  // (bracketed paste): the shell takes the text in one piece.
+  paste(text) { this.type(`\x1b[200~${text}\x1b[201~`); }
 
   close() {
     this.child.stdin.end();

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <thread>
 
@@ -74,10 +75,40 @@ TEST(VerifiedWrite, TextThatIsNotUtf8IsRefusedAndTeachesNothing) {
   platform::Element application = platform::applicationElement(9);
   platform::AttributeResult windows = platform::copyAttribute(application.get(), "AXWindows");
   ASSERT_EQ(windows.elements.size(), 1u);
-  EXPECT_FALSE(tryAXWrite(windows.elements[0].get(), "bad \xC3", "com.example.bytes", true));
+  EXPECT_FALSE(tryAXWrite({windows.elements[0].get(), "keep me", {0, 0}, "bad \xC3", true}, "com.example.bytes", true));
   EXPECT_EQ(sim::findNode(sim::Value("f"))->value.string, "keep me");
   EXPECT_EQ(gClipboardPreferredAppendBundles().count("com.example.bytes"), 0u);
   sim::reset();
+}
+
+// What a field may store of what it was given, and nothing more.
+TEST(VerifiedWrite, NormalFormsOfTheWrittenTextCountAndNothingLooser) {
+  struct Case {
+    const char* shown;
+    const char* written;
+    bool singleLine;
+    bool counts;
+  };
+  const Case cases[] = {
+      {"caf\x65\xCC\x81", "caf\xC3\xA9", false, true},  // decomposed
+      {"a\nb\nc", "a\r\nb\rc", false, true},              // one form of line break
+      {"a\r\nb", "a\nb", false, true},
+      {"line", "line\n", false, true},                       // the final break dropped
+      {"line", "line\r\n", false, true},
+      {"a\nb", "a\r\nb\r\n", false, true},
+      {"a b", "a\nb", true, true},                           // one line: breaks as spaces
+      {"a b c", "a\r\nb\rc\n", true, true},
+      {"a b ", "a\nb\n", true, true},
+      {"a b", "a\nb", false, false},                         // not in a field of several lines
+      {"line", "line\n\n", false, false},                   // one final break, not two
+      {"ab", "a\nb", true, false},                           // a break is not dropped inside
+      {"a\xE2\x80\xA8" "b", "a\nb", false, false},          // U+2028 is no line break here
+      {"a b", "a  b", true, false},
+      {"dictated wor", "dictated words", false, false},         // cut short
+      {"", "x", true, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(showsWrittenValue(c.shown, c.written, c.singleLine), c.counts) << c.shown << " for " << c.written;
 }
 
 TEST(ForegroundShell, FirstForegroundLineDecides) {
@@ -195,29 +226,139 @@ struct Pty {
   }
 };
 
-TEST(TypingIntoTerminal, ACrawlingReaderMeetsTheBoundAndWhatItNeverReadIsTakenBack) {
-  if (!platform::posix::canTypeIntoOtherTerminals()) GTEST_SKIP() << "this process may not type into a terminal";
-  Pty pty(false);
-  ASSERT_GE(pty.reader, 0);
+TEST(TerminalErase, OneEraseACodePointWhereEachIsACharacterOfItsOwn) {
+  const std::pair<const char*, std::optional<size_t>> cases[] = {
+      {"ls -la", 6},
+      {"caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xE2\x82\xAC" "5", 10},  // precomposed, wide, symbols
+      {"\xF0\x9F\x98\x80", 1},                       // an emoji alone
+      {"\xED\x95\x9C", 1},                            // a precomposed Hangul syllable
+      {"cafe\xCC\x81", std::nullopt},                  // a combining mark
+      {"\xCC\x81" "abc", std::nullopt},                // one that joins the line's last character
+      {"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", std::nullopt},  // a modifier
+      {"\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", std::nullopt},  // a flag
+      {"a\xE2\x80\x8B" "b", std::nullopt},            // a zero-width space
+      {"\xC2\xAD", std::nullopt},                      // a soft hyphen
+      {"bad \xC3", std::nullopt},
+  };
+  for (const auto& [text, count] : cases) EXPECT_EQ(terminalEraseCount(text), count) << text;
+}
+
+// The forecast over readers whose cost per byte is a + b * position^k (fitted
+// to bash 5.2, zsh 5.9 and fish 3.6 here), asked every 64 bytes as the typing
+// asks it; one reader pauses once for 0.5 s.
+TEST(TypingForecast, LineEditorsThatSlowDownAreSeenEarlyAndOnePauseDoesNotDecide) {
+  struct Case {
+    const char* what;
+    size_t total;
+    double perByte, growth;  // seconds a byte, and its growth
+    int power;
+    size_t pauseAt;
+    size_t lateBy;           // 0: on track to the end
+  };
+  const Case cases[] = {
+      {"bash, 4 us a byte", 20000, 4e-6, 0, 1, 0, 0},
+      {"zsh, 26,000 bytes in 2.8 s", 26000, 5e-6, 8e-9, 1, 0, 0},
+      {"fish over prose, 9 s for 11,000 bytes", 11000, 1e-5, 2e-11, 2, 0, 0},
+      {"fish over prose, 20,000 bytes in about a minute", 20000, 1e-5, 2e-11, 2, 0, 3000},
+      {"a steady reader that pauses once", 20000, 5e-5, 0, 1, 1000, 0},
+      {"a steady reader too slow for the bound", 400000, 5e-5, 0, 1, 0, 700},
+  };
+  for (const Case& c : cases) {
+    platform::posix::TypingForecast forecast(c.total, 10.0);
+    double t = 0;
+    size_t lateAt = 0;
+    for (size_t taken = 1; taken <= c.total && !lateAt; ++taken) {
+      t += c.perByte + c.growth * std::pow(static_cast<double>(taken), c.power);
+      if (taken == c.pauseAt) t += 0.5;
+      if (taken % 64 == 0 && !forecast.onTrack(taken, t)) lateAt = taken;
+    }
+    if (c.lateBy == 0) EXPECT_EQ(lateAt, 0u) << c.what << " (" << t << " s)";
+    else EXPECT_TRUE(lateAt > 0 && lateAt <= c.lateBy) << c.what << ": late at " << lateAt;
+  }
+}
+
+// A line editor played by a thread: it takes a byte every `perByte`
+// seconds (after `stopAfter` bytes it stops reading), and its erase
+// character takes back the line's last character.
+struct LineEditor {
+  const Pty& pty;
+  double perByte;
+  size_t stopAfter;
   std::atomic<bool> done{false};
-  std::string taken;
-  std::thread reader([&] {
+  std::string line;
+  size_t taken = 0;
+  std::thread thread{[this] {
     while (!done) {
       char c;
-      if (read(pty.reader, &c, 1) == 1) taken += c;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (taken < stopAfter && read(pty.reader, &c, 1) == 1) {
+        ++taken;
+        if (c == '\x7f') {
+          while (!line.empty() && (static_cast<unsigned char>(line.back()) & 0xC0) == 0x80) line.pop_back();
+          if (!line.empty()) line.pop_back();
+        } else {
+          line += c;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::duration<double>(perByte));
     }
-  });
-  const auto start = std::chrono::steady_clock::now();
-  const bool typed = platform::posix::typeIntoTerminal(pty.path, std::string(5000, 'k'), {16, 0.3, 0.6});
-  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  done = true;
-  reader.join();
-  EXPECT_FALSE(typed);
-  EXPECT_GE(took, 0.6);  // never stalled for 0.3 s: it was the bound on the whole text
-  EXPECT_LT(took, 1.0);
-  EXPECT_GT(taken.size(), 20u);
-  EXPECT_EQ(pty.readAll(), "");
+  }};
+  LineEditor(const Pty& p, double seconds, size_t stop) : pty(p), perByte(seconds), stopAfter(stop) {}
+  // Once it has read what it will of the queue.
+  void finish() {
+    for (int i = 0, queued = 1; i < 1000 && taken < stopAfter && queued > 0; ++i) {
+      if (ioctl(pty.reader, FIONREAD, &queued) != 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    done = true;
+    thread.join();
+  }
+};
+
+TEST(TypingIntoTerminal, ATextEndsTypedOrWithTheLineAsItWasOrSaysWhatItLeft) {
+  if (!platform::posix::canTypeIntoOtherTerminals()) GTEST_SKIP() << "this process may not type into a terminal";
+  using platform::TypingOutcome;
+  const std::string kAccented = "e\xCC\x81";  // e and a combining acute: one character, two code points
+  struct Case {
+    const char* what;
+    std::string text;
+    double perByte;
+    size_t stopAfter;
+    TypingOutcome outcome;
+    double atMost;  // seconds the call may take
+  };
+  const Case cases[] = {
+      {"a reader that keeps pace", std::string(3000, 'k'), 0, SIZE_MAX, TypingOutcome::typed, 0.6},
+      // 20,000 bytes at 0.1 ms each cannot fit in 0.6 s: seen long before.
+      {"a reader too slow for the bound", std::string(20000, 'k'), 1e-4, SIZE_MAX, TypingOutcome::untouched, 0.3},
+      {"too slow, in characters line editors may erase otherwise", [&] {
+         std::string t;
+         for (int i = 0; i < 4000; ++i) t += kAccented;
+         return t;
+       }(), 1e-4, SIZE_MAX, TypingOutcome::partial, 0.3},
+      {"a reader that stops after taking some", std::string(2000, 'k'), 0, 300, TypingOutcome::partial, 0.6},
+      {"a reader that never reads", std::string(2000, 'k'), 0, 0, TypingOutcome::untouched, 0.6},
+  };
+  for (const Case& c : cases) {
+    Pty pty(false);
+    ASSERT_GE(pty.reader, 0);
+    LineEditor editor(pty, c.perByte, c.stopAfter);
+    const auto start = std::chrono::steady_clock::now();
+    const TypingOutcome outcome =
+        platform::posix::typeIntoTerminal(pty.path, c.text, {64, 0.3, 0.6}, pelmora::terminalEraseCount);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    editor.finish();
+    EXPECT_EQ(outcome, c.outcome) << c.what;
+    EXPECT_LT(took, c.atMost) << c.what;
+    EXPECT_EQ(pty.readAll().size(), 0u) << c.what << ": nothing is left queued";
+    if (c.outcome == TypingOutcome::typed) EXPECT_TRUE(editor.line == c.text) << c.what;
+    if (c.outcome == TypingOutcome::untouched) EXPECT_EQ(editor.line.size(), 0u) << c.what << ": the line is as it was";
+    if (c.outcome == TypingOutcome::partial) {
+      EXPECT_FALSE(editor.line.empty()) << c.what;
+      EXPECT_EQ(c.text.compare(0, editor.line.size(), editor.line), 0) << c.what << ": a part of the text, once";
+    }
+    if (c.perByte > 0 && c.outcome == TypingOutcome::untouched)
+      EXPECT_GT(editor.taken, 2 * platform::posix::TypingForecast::kMinBytes) << c.what << ": it took and erased";
+  }
 }
 
 TEST(TypingIntoTerminal, ALineReaderGetsOnlyALineItCanHold) {
@@ -227,8 +368,11 @@ TEST(TypingIntoTerminal, ALineReaderGetsOnlyALineItCanHold) {
   const long maxCanon = fpathconf(pty.reader, _PC_MAX_CANON);
   ASSERT_GT(maxCanon, 1);
   const platform::TypingPace pace{256, 1, 2};
-  EXPECT_FALSE(platform::posix::typeIntoTerminal(pty.path, std::string(static_cast<size_t>(maxCanon), 'a'), pace));
-  EXPECT_TRUE(platform::posix::typeIntoTerminal(pty.path, std::string(static_cast<size_t>(maxCanon) - 1, 'b'), pace));
+  const auto type = [&](std::string text) {
+    return platform::posix::typeIntoTerminal(pty.path, text, pace, pelmora::terminalEraseCount);
+  };
+  EXPECT_EQ(type(std::string(static_cast<size_t>(maxCanon), 'a')), platform::TypingOutcome::untouched);
+  EXPECT_EQ(type(std::string(static_cast<size_t>(maxCanon) - 1, 'b')), platform::TypingOutcome::typed);
   char end = '\n';
   ASSERT_EQ(ioctl(pty.reader, TIOCSTI, &end), 0);
   EXPECT_EQ(pty.readAll(), std::string(static_cast<size_t>(maxCanon) - 1, 'b') + "\n");

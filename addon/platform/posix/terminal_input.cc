@@ -2,7 +2,9 @@
 // queue drops what overflows it (1024 bytes on macOS, 4095 on Linux) while
 // the ioctl still succeeds, and a line editor redrawing a long line falls
 // behind at once: so each byte waits until the queue has room, and only
-// as long as the reader keeps taking bytes.
+// as long as the reader keeps taking bytes. A text typed in part is a line
+// the host's paste would repeat: typing ends early only where what was typed
+// can still be erased, or says that it could not be.
 #include "platform/posix/terminal_input.h"
 #include "platform/posix/fd.h"
 
@@ -11,7 +13,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #ifdef __linux__
@@ -26,47 +30,137 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Clock::duration seconds(double s) {
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s > 0 ? s : 0));
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// Until the input queue holds fewer than the limit: false when the reader
-// took nothing for the stall time, or the deadline passed.
-bool waitForRoom(int fd, const TypingPace& pace, Clock::time_point deadline) {
-  const Clock::time_point stalled = std::min(deadline, Clock::now() + seconds(pace.stallSeconds));
+enum class Wait : uint8_t { ready, stalled, failed };
+
+// Until the input queue holds fewer than `limit` bytes: stalled when the
+// reader took nothing for the stall time.
+Wait waitForQueueBelow(int fd, int limit, double stallSeconds) {
+  Clock::time_point progress = Clock::now();
+  int last = -1;
   for (;;) {
     int queued = 0;
-    if (ioctl(fd, FIONREAD, &queued) != 0) return false;
-    if (queued < pace.queueLimit) return true;
-    if (Clock::now() >= stalled) return false;
+    if (ioctl(fd, FIONREAD, &queued) != 0) return Wait::failed;
+    if (queued < limit) return Wait::ready;
+    if (last < 0 || queued < last) {
+      last = queued;
+      progress = Clock::now();
+    } else if (secondsSince(progress) >= stallSeconds) {
+      return Wait::stalled;
+    }
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
 }
 
+// The reader stopped reading: what it has not read is taken back, what it
+// read stays on its line. (It took nothing for a whole stall, so it does not
+// read between the count and the flush.)
+TypingOutcome abandon(int fd, size_t typed) {
+  int queued = 0;
+  const bool counted = ioctl(fd, FIONREAD, &queued) == 0;
+  tcflush(fd, TCIFLUSH);
+  return counted && static_cast<size_t>(queued) >= typed ? TypingOutcome::untouched : TypingOutcome::partial;
+}
+
+// Typing stopped between two characters while the reader still reads: it
+// reads what is queued, then erases what it took, one erase character for
+// each of them, at its own pace.
+TypingOutcome takeBack(int fd, const termios& mode, std::string_view typed, const TypingPace& pace,
+                       EraseCount eraseCount) {
+  if (waitForQueueBelow(fd, 1, pace.stallSeconds) != Wait::ready) return abandon(fd, typed.size());
+  const cc_t erase = mode.c_cc[VERASE];
+  const std::optional<size_t> count = eraseCount ? eraseCount(typed) : std::nullopt;
+  // The kernel's own line editing erases by bytes or by characters as IUTF8
+  // says; only a line editor's is known to go by characters.
+  if (!count || erase == _POSIX_VDISABLE || (mode.c_lflag & ICANON)) return TypingOutcome::partial;
+  const Clock::time_point start = Clock::now();
+  for (size_t i = 0; i < *count; ++i) {
+    if (secondsSince(start) >= pace.totalSeconds || waitForQueueBelow(fd, pace.queueLimit, pace.stallSeconds) != Wait::ready ||
+        ioctl(fd, TIOCSTI, &erase) != 0) {
+      tcflush(fd, TCIFLUSH);
+      return TypingOutcome::partial;
+    }
+  }
+  if (waitForQueueBelow(fd, 1, pace.stallSeconds) == Wait::ready) return TypingOutcome::untouched;
+  tcflush(fd, TCIFLUSH);
+  return TypingOutcome::partial;
+}
+
+// How often the forecast is asked: every this many bytes typed.
+constexpr size_t kForecastStep = 64;
+
 }  // namespace
 
-bool typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace) {
+double TypingForecast::timeAt(double taken) const {
+  auto after = std::lower_bound(samples_.begin(), samples_.end(), taken,
+                                [](const auto& sample, double t) { return static_cast<double>(sample.first) < t; });
+  if (after == samples_.end()) return samples_.back().second;
+  if (after == samples_.begin()) return after->second;
+  const auto before = after - 1;
+  const double span = static_cast<double>(after->first - before->first);
+  return before->second + (after->second - before->second) * (taken - static_cast<double>(before->first)) / span;
+}
+
+bool TypingForecast::onTrack(size_t taken, double elapsed) {
+  if (taken > samples_.back().first) samples_.emplace_back(taken, elapsed);
+  if (taken >= total_ || taken < kMinBytes || elapsed < kMinSeconds) return true;
+  // The time a byte took over the third quarter and over the last, and the
+  // power of the position that their ratio shows (their middles are 5/8 and
+  // 7/8 of the way): a steady reader's is 0, one that redraws the line per
+  // byte 1, more when its per-byte work grows faster still.
+  const double sofar = static_cast<double>(taken), quarter = sofar / 4;
+  const double half = timeAt(2 * quarter), threeQuarters = timeAt(3 * quarter);
+  const double earlier = (threeQuarters - half) / quarter;
+  const double recent = (elapsed - threeQuarters) / quarter;
+  if (recent <= 0) return true;
+  const double power = earlier > 0 ? std::clamp(std::log(recent / earlier) / std::log(7.0 / 5.0), 0.0, 3.0) : 0.0;
+  // The rest at that pace: the integral of recent * (x / (7/8 taken))^power
+  // from what was taken to the whole text.
+  const double ratio = static_cast<double>(total_) / sofar;
+  const double rest = recent * sofar * (std::pow(ratio, power + 1) - 1) / ((power + 1) * std::pow(7.0 / 8.0, power));
+  if (elapsed + rest <= bound_) {
+    lateSince_ = 0;
+    return true;
+  }
+  if (lateSince_ == 0) lateSince_ = taken;
+  return taken < lateSince_ + lateSince_ / 3;
+}
+
+TypingOutcome typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace,
+                               EraseCount eraseCount) {
   // Never as our controlling terminal, and never blocking.
   Fd tty{open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
   termios mode{};
-  if (tty.fd < 0 || isatty(tty.fd) != 1 || tcgetattr(tty.fd, &mode) != 0) return false;
+  if (tty.fd < 0 || isatty(tty.fd) != 1 || tcgetattr(tty.fd, &mode) != 0) return TypingOutcome::untouched;
   // A reader of whole lines keeps the unfinished one out of FIONREAD's
   // sight, and the line holds at most MAX_CANON bytes: only a text that fits
   // is sure to arrive whole.
   if (mode.c_lflag & ICANON) {
     const long maxCanon = fpathconf(tty.fd, _PC_MAX_CANON);
-    if (maxCanon <= 0 || bytes.size() >= static_cast<size_t>(maxCanon)) return false;
+    if (maxCanon <= 0 || bytes.size() >= static_cast<size_t>(maxCanon)) return TypingOutcome::untouched;
   }
-  const Clock::time_point deadline = Clock::now() + seconds(pace.totalSeconds);
-  for (char byte : bytes) {
-    if (!waitForRoom(tty.fd, pace, deadline) || ioctl(tty.fd, TIOCSTI, &byte) != 0) {
-      // The host pastes next: what the reader never took must not arrive
-      // after that paste as well.
-      tcflush(tty.fd, TCIFLUSH);
-      return false;
+  const Clock::time_point start = Clock::now();
+  TypingForecast forecast(bytes.size(), pace.totalSeconds);
+  size_t nextForecast = kForecastStep;
+  for (size_t typed = 0; typed < bytes.size(); ++typed) {
+    // Stopped only between two characters, which a line editor can erase.
+    const bool characterStarts = (static_cast<unsigned char>(bytes[typed]) & 0xC0) != 0x80;
+    if (characterStarts && typed > 0) {
+      bool stop = secondsSince(start) >= pace.totalSeconds;
+      if (!stop && typed >= nextForecast) {
+        nextForecast = typed + kForecastStep;
+        int queued = 0;
+        if (ioctl(tty.fd, FIONREAD, &queued) != 0) return abandon(tty.fd, typed);
+        stop = !forecast.onTrack(typed - std::min(typed, static_cast<size_t>(queued)), secondsSince(start));
+      }
+      if (stop) return takeBack(tty.fd, mode, bytes.substr(0, typed), pace, eraseCount);
     }
+    if (waitForQueueBelow(tty.fd, pace.queueLimit, pace.stallSeconds) != Wait::ready ||
+        ioctl(tty.fd, TIOCSTI, &bytes[typed]) != 0)
+      return abandon(tty.fd, typed);
   }
-  return true;
+  return TypingOutcome::typed;
 }
 
 #if defined(__APPLE__)

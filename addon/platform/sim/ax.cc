@@ -240,21 +240,48 @@ Value rangeValue(platform::TextRange range) {
   return Value::object({{"location", range.location}, {"length", range.length}});
 }
 
+// What a field stores of a value set: its storage rules, in this order.
+std::string storedForm(const Value& mode, const std::string& value) {
+  if (!mode.isObject()) return value;
+  std::string stored = mode["decompose"].boolOr(false) ? platform::icu::canonicalDecomposition(value) : value;
+  if (mode["trimTrailingNewline"].boolOr(false)) stored.resize(unicode::withoutFinalLineBreak(stored).size());
+  const std::string breaks = mode["lineBreaks"].stringOr("");
+  if (breaks == "lf") stored = unicode::replaceLineBreaks(stored, '\n');
+  else if (breaks == "space") stored = unicode::replaceLineBreaks(stored, ' ');
+  if (mode.has("maxLength")) {
+    // The first n UTF-16 units; a pair the cut would split goes whole.
+    const auto cap = static_cast<size_t>(mode["maxLength"].number);
+    size_t units = 0, at = 0;
+    while (at < stored.size()) {
+      const size_t len = std::max<size_t>(1, unicode::utf8SequenceLength(stored, at));
+      const size_t add = len == 4 ? 2 : 1;
+      if (units + add > cap) break;
+      units += add;
+      at += len;
+    }
+    stored.resize(at);
+  }
+  return stored;
+}
+
 // The application takes an AXValue set at `at` on the clock, as its onWrite
-// says; a set whose reply ran into the timeout is still taken then. Answers
-// the set's own error when the reply comes in time.
+// says; a set whose reply ran into the timeout is still taken then. Sets to
+// one application land in the order they were made: none before one still
+// pending. Answers the set's own error when the reply comes in time.
 AXError takeValueSet(Node& n, const std::string& value, double at) {
   const Value& mode = n.onWrite;
   if (mode.isString() && mode.string == "refuse") return platform::kAXFailure;
   n.writes.push_back(value);
   if (mode.isString() && mode.string == "ignore") return platform::kAXSuccess;  // accepted, never shown
-  std::string shown = mode.isObject() && mode["decompose"].boolOr(false) ? platform::icu::canonicalDecomposition(value) : value;
   if (mode.isObject() && mode.has("delay")) at += mode["delay"].numberOr(0);
+  if (const App* app = desk().app(n.pid))
+    for (const auto& other : app->nodes)
+      if (!other->pendingValues.empty()) at = std::max(at, other->pendingValues.back().first);
+  std::string shown = storedForm(mode, value);
   if (at <= world().clock) {
     n.value = Value(std::move(shown));
-    n.pendingValue.reset();
   } else {
-    n.pendingValue = std::make_pair(at, std::move(shown));
+    n.pendingValues.emplace_back(at, std::move(shown));
   }
   return platform::kAXSuccess;
 }

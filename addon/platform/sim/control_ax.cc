@@ -111,7 +111,7 @@ Value axType(const std::vector<Value>& args) {
   const Value& v = arg(args, 1);
   if (!v.isString() && !v.isNumber() && !v.isUndefined()) throw ControlError{"value must be a string, a number or undefined"};
   n.value = v;
-  n.pendingValue.reset();
+  n.pendingValues.clear();
   return {};
 }
 

@@ -23,6 +23,32 @@ std::map<std::string, int32_t> errorTable(const Value& v, const char* what) {
   return table;
 }
 
+// 'apply', 'refuse', 'ignore', or the behaviours and storage rules of an
+// object; a misspelt rule would otherwise be an 'apply' that tests rely on.
+void checkOnWrite(const Value& v) {
+  if (v.isUndefined()) return;
+  if (v.isString()) {
+    if (v.string == "apply" || v.string == "refuse" || v.string == "ignore") return;
+    throw ControlError{"onWrite must be 'apply', 'refuse', 'ignore' or an object of storage rules"};
+  }
+  if (!v.isObject()) throw ControlError{"onWrite must be 'apply', 'refuse', 'ignore' or an object of storage rules"};
+  for (const auto& [name, rule] : v.members) {
+    if (name == "delay") {
+      if (!(requireNumber(rule, "onWrite.delay") >= 0)) throw ControlError{"onWrite.delay is seconds, zero or more"};
+    } else if (name == "decompose" || name == "trimTrailingNewline") {
+      requireBool(rule, name == "decompose" ? "onWrite.decompose" : "onWrite.trimTrailingNewline");
+    } else if (name == "lineBreaks") {
+      if (!rule.isString() || (rule.string != "lf" && rule.string != "space"))
+        throw ControlError{"onWrite.lineBreaks must be 'lf' or 'space'"};
+    } else if (name == "maxLength") {
+      const double n = requireNumber(rule, "onWrite.maxLength");
+      if (n < 0 || n != std::floor(n)) throw ControlError{"onWrite.maxLength must be a whole number of UTF-16 units"};
+    } else {
+      throw ControlError{"unknown onWrite rule: " + name};
+    }
+  }
+}
+
 bool isReference(const Value& v) { return v.isString() || (v.isNumber() && v.number >= 0); }
 
 void checkAppRef(const Value& v, const char* what) {
@@ -70,6 +96,7 @@ struct Builder {
     n->setLatency = d.has("setLatency") ? requireNumber(d["setLatency"], "setLatency") : 0;
     if (!(n->latency >= 0) || !(n->setLatency >= 0)) throw ControlError{"latencies are seconds, zero or more"};
     n->onWrite = d["onWrite"];
+    checkOnWrite(n->onWrite);
     n->focusedElement = d["focusedElement"];
     checkAppRef(n->focusedElement, "focusedElement");
     app.byKey[n->key] = n;
@@ -166,9 +193,9 @@ void settlePendingFrontmost() {
 }
 
 void settlePendingValue(Node& node) {
-  if (node.pendingValue && world().clock >= node.pendingValue->first) {
-    node.value = Value(node.pendingValue->second);
-    node.pendingValue.reset();
+  while (!node.pendingValues.empty() && world().clock >= node.pendingValues.front().first) {
+    node.value = Value(std::move(node.pendingValues.front().second));
+    node.pendingValues.pop_front();
   }
 }
 

@@ -31,13 +31,16 @@ struct Node {
   std::map<std::string, int32_t> settableErrors;  // per attribute, for settable queries
   double latency = 0;
   double setLatency = 0;  // what the application takes to apply an AXValue set, on top
-  Value onWrite;         // 'apply' (default), 'refuse', 'ignore', {delay}, {decompose}
+  // 'apply' (default), 'refuse', 'ignore', or an object of {delay, decompose,
+  // lineBreaks, trimTrailingNewline, maxLength} (checked when the tree is built).
+  Value onWrite;
   Value focusedElement;  // what the node's own AXFocusedUIElement answers, if anything
 
   // Observations and pending effects.
   int focusedSets = 0;
   std::vector<std::string> writes;
-  std::optional<std::pair<double, std::string>> pendingValue;  // (due time, value)
+  // Values set but not shown yet, (due time, value), in the order they land.
+  std::deque<std::pair<double, std::string>> pendingValues;
 };
 
 // A reference of an application attribute: an element id, null (the query
@@ -100,7 +103,7 @@ void applyAppFields(App& app, const Value& fields);
 // The node with this id in any application (first match).
 Node* findNode(const Value& id);
 
-// Applies a delayed write whose time has come.
+// Applies the delayed writes whose time has come, in order.
 void settlePendingValue(Node& node);
 // Makes a later switch of the frontmost application whose time has come.
 void settlePendingFrontmost();

@@ -22,8 +22,9 @@ ChildResult runChildProcess(const std::string& path, const std::vector<std::stri
 
 bool canTypeIntoOtherTerminals() { return posix::canTypeIntoOtherTerminals(); }
 
-bool typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace) {
-  return posix::typeIntoTerminal(path, bytes, pace);
+TypingOutcome typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace,
+                               EraseCount eraseCount) {
+  return posix::typeIntoTerminal(path, bytes, pace, eraseCount);
 }
 
 }  // namespace platform

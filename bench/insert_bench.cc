@@ -201,7 +201,7 @@ const char* const kFish[] = {"fish", "--no-config", "-i", nullptr};
 void BM_TtyRouteEndToEnd(benchmark::State& state) {
   ShellInPty pty(kBash);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(pelmora::insertViaTTY("x", "com.apple.Terminal"));
+    benchmark::DoNotOptimize(pelmora::insertViaTTY("x", "com.apple.Terminal", 0));
     state.PauseTiming();
     sim::world().log.clear();
     state.ResumeTiming();
@@ -234,7 +234,7 @@ void BM_TtyDeliveredRate(benchmark::State& state, const char* const* shell, bool
   if (!prose) text += "'";
   int64_t typed = 0, runs = 0;
   for (auto _ : state) {
-    const bool whole = pelmora::insertViaTTY(text, "com.apple.Terminal") == platform::TypingOutcome::typed;
+    const bool whole = pelmora::insertViaTTY(text, "com.apple.Terminal", 0) == platform::TypingOutcome::typed;
     pty.waitRead();
     state.PauseTiming();
     typed += whole;

@@ -143,7 +143,7 @@ std::string insertTextIntoFocusedElementText(std::string_view text, std::string_
 
   const std::string& bundle = target->bundleID;
   if (ttyScriptFor(bundle)) {
-    const platform::TypingOutcome outcome = insertViaTTY(text, bundle);
+    const platform::TypingOutcome outcome = insertViaTTY(text, bundle, target->pid);
     if (outcome == platform::TypingOutcome::typed) return success("tty", *target);
     // A line typed in part is brought forward all the same: the user
     // finishes it there, since a paste would repeat the part.

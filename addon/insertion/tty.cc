@@ -135,7 +135,7 @@ std::optional<size_t> terminalEraseCount(std::string_view typed) {
   return count;
 }
 
-platform::TypingOutcome insertViaTTY(std::string_view text, std::string_view bundleID) {
+platform::TypingOutcome insertViaTTY(std::string_view text, std::string_view bundleID, int32_t pid) {
   using platform::TypingOutcome;
   auto script = ttyScriptFor(bundleID);
   if (!script) return TypingOutcome::untouched;
@@ -147,14 +147,22 @@ platform::TypingOutcome insertViaTTY(std::string_view text, std::string_view bun
   // prompt for automation.
   if (!platform::canTypeIntoOtherTerminals()) return TypingOutcome::untouched;
 
-  ProcessResult osa = runProcess(platform::toolPath(platform::Tool::osascript), {"-e", std::string(*script)});
-  if (osa.status != 0) return TypingOutcome::untouched;
-  const std::string ttyPath(trimWhitespaceAndLineBreaks(osa.output));
-  if (ttyPath.empty()) return TypingOutcome::untouched;
-
-  std::string device = ttyPath;
-  for (size_t at; (at = device.find("/dev/")) != std::string::npos;) device.erase(at, 5);
-  if (!isForegroundShell(device)) return TypingOutcome::untouched;
+  std::string ttyPath;
+  if (script->empty()) {
+    // A terminal without a script to ask: the platform reads where its shell
+    // is, and what runs in that tty's foreground.
+    auto session = platform::frontTerminalSession(pid);
+    if (!session || !isSafeShell(session->foregroundName)) return TypingOutcome::untouched;
+    ttyPath = std::move(session->ttyPath);
+  } else {
+    ProcessResult osa = runProcess(platform::toolPath(platform::Tool::osascript), {"-e", std::string(*script)});
+    if (osa.status != 0) return TypingOutcome::untouched;
+    ttyPath = trimWhitespaceAndLineBreaks(osa.output);
+    if (ttyPath.empty()) return TypingOutcome::untouched;
+    std::string device = ttyPath;
+    for (size_t at; (at = device.find("/dev/")) != std::string::npos;) device.erase(at, 5);
+    if (!isForegroundShell(device)) return TypingOutcome::untouched;
+  }
   // Injected as input, the bytes land in the shell's line editor; written,
   // they would only be shown.
   return platform::typeIntoTerminal(ttyPath, text, kTypingPace, terminalEraseCount);

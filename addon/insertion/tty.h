@@ -15,9 +15,32 @@
 namespace pelmora {
 
 // Bundle identifier -> the script that answers the tty of its front window.
-inline constexpr std::array<std::pair<std::string_view, std::string_view>, 2> ttyWriteApps = {{
+// The Linux terminals, by their desktop-file ids, have none: the platform
+// finds their shell's tty itself (frontTerminalSession).
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 22> ttyWriteApps = {{
     {"com.apple.Terminal", "tell application \"Terminal\" to get tty of selected tab of front window"},
     {"com.googlecode.iterm2", "tell application \"iTerm2\" to get the tty of the current session of the current window"},
+    // Linux
+    {"org.gnome.Terminal", ""},
+    {"org.gnome.Console", ""},
+    {"org.gnome.Ptyxis", ""},
+    {"org.kde.konsole", ""},
+    {"xfce4-terminal", ""},
+    {"org.xfce.terminal", ""},
+    {"com.gexperts.Tilix", ""},
+    {"terminator", ""},
+    {"mate-terminal", ""},
+    {"lxterminal", ""},
+    {"qterminal", ""},
+    {"io.elementary.terminal", ""},
+    {"com.raggesilver.BlackBox", ""},
+    {"kitty", ""},
+    {"Alacritty", ""},
+    {"org.wezfurlong.wezterm", ""},
+    {"foot", ""},
+    {"debian-xterm", ""},
+    {"xterm", ""},
+    {"terminology", ""},
 }};
 
 inline constexpr std::array<std::string_view, 14> safeShellNames = {
@@ -65,6 +88,6 @@ std::optional<size_t> terminalEraseCount(std::string_view typed);
 
 // untouched: declined, nothing of the text left with the shell; partial: a
 // part of it stayed on the shell's line.
-platform::TypingOutcome insertViaTTY(std::string_view text, std::string_view bundleID);
+platform::TypingOutcome insertViaTTY(std::string_view text, std::string_view bundleID, int32_t pid);
 
 }  // namespace pelmora

@@ -28,6 +28,17 @@ struct ChildResult {
 // timeoutSeconds is killed and reaped.
 ChildResult runChildProcess(const std::string& path, const std::vector<std::string>& args, double timeoutSeconds);
 
+// Where a terminal application's session reads its keyboard: the tty device
+// of its shell and the name of the process in that tty's foreground. Answered
+// where the platform can read it (Linux, from /proc) and only when the
+// terminal has one session: with several, which is in front is unknown.
+// Elsewhere the terminal is asked (its script) and nothing is answered here.
+struct TerminalSession {
+  std::string ttyPath;
+  std::string foregroundName;
+};
+std::optional<TerminalSession> frontTerminalSession(int32_t terminalPid);
+
 // Whether this process may type into a terminal that is not its own
 // controlling terminal (TIOCSTI into another session's tty).
 bool canTypeIntoOtherTerminals();

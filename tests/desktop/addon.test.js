@@ -19,6 +19,7 @@ delete process.env.LD_PRELOAD;
 // The addon in a host process of its own, with the desktop's environment.
 function startHost(desktop) {
   const env = { ...desktop.env, ...SANITIZER };
+  if (SANITIZER.LD_PRELOAD) env.LSAN_OPTIONS = `suppressions=${path.join(__dirname, 'lsan.supp')}`;
   if (process.env.PELMORA_DESKTOP_ADDON) env.PELMORA_DESKTOP_ADDON = process.env.PELMORA_DESKTOP_ADDON;
   const child = spawn(process.execPath, [path.join(__dirname, 'addon_driver.js')], { env, stdio: ['pipe', 'pipe', 'inherit'] });
   const waiting = new Map();
@@ -28,11 +29,20 @@ function startHost(desktop) {
     waiting.get(answer.id)(answer);
     waiting.delete(answer.id);
   });
-  const exited = new Promise((resolve) => child.once('exit', resolve));
+  const exited = new Promise((resolve) => child.once('exit', (code, signal) => {
+    // A host that died answers nothing more: every call still waiting fails.
+    for (const settle of waiting.values()) settle({ error: `the host process ended (${code ?? signal})` });
+    waiting.clear();
+    resolve(code);
+  }));
   return {
     call(name, ...args) {
       return new Promise((resolve, reject) => {
         const id = next++;
+        if (child.exitCode !== null || child.signalCode !== null) {
+          reject(new Error('the host process has ended'));
+          return;
+        }
         waiting.set(id, (a) => (a.error ? reject(new Error(a.error)) : resolve(a)));
         child.stdin.write(`${JSON.stringify({ id, call: name, args })}\n`);
       });
@@ -182,4 +192,29 @@ test('accessibility off, or no accessibility bus at all: accessibility_not_trust
       assert.equal((await value(host, 'getFrontmostApplicationInfo')).reason, 'frontmost_app_unavailable');
     });
   }
+});
+
+// A terminal on this desktop has no script to ask: its shell's tty comes
+// from /proc, and the line is typed into it, never run.
+test('a terminal: the dictated line typed into its shell, not run; a program in front refuses it', async (t) => {
+  await onDesktop(t, ['gtk3-terminal'], {}, async (desktop, host) => {
+    const term = await desktop.launch('gtk3-terminal', { id: 'org.gnome.Terminal', name: 'Terminal', waitForFocus: false });
+    const screen = async () => (await desktop.reader.field(term.pid)).text.trimEnd();
+    await waitFor(async () => (await desktop.reader.field(term.pid)).states.includes('focused') && (await screen()).includes('$'),
+      { what: 'the terminal focused at its prompt' });
+    const info = await value(host, 'getFocusedElementInfo');
+    assert.deepEqual([info.error, info.bundleID, info.role], ['', 'org.gnome.Terminal', 'AXTextArea']);
+
+    assert.deepEqual(await value(host, 'insertTextIntoFocusedElement', 'echo dictated 👍🏽'),
+      { ok: true, method: 'tty', appName: 'Terminal', bundleID: 'org.gnome.Terminal' });
+    await waitFor(async () => (await screen()).endsWith('$ echo dictated 👍🏽'), { what: 'the line on the prompt' });
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    assert.ok((await screen()).endsWith('$ echo dictated 👍🏽'), 'typed, and not run');
+
+    await term.setText('terminal', '\u0015sleep 30\n');  // the user clears the line and starts a program
+    await waitFor(async () => (await screen()).endsWith('$ sleep 30'), { what: 'sleep in front' });
+    assert.equal((await value(host, 'insertTextIntoFocusedElement', 'ls')).reason, 'tty_write_failed');
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    assert.ok((await screen()).endsWith('$ sleep 30'), 'nothing typed into the program');
+  });
 });

@@ -6,7 +6,7 @@
 const path = require('node:path');
 const readline = require('node:readline');
 
-const file = process.env.PELMORA_DESKTOP_ADDON || path.join(__dirname, '..', '..', 'resources', 'bin', 'pelmora.node');
+const file = path.resolve(process.env.PELMORA_DESKTOP_ADDON || path.join(__dirname, '..', '..', 'resources', 'bin', 'pelmora.node'));
 const addon = require(file);
 
 readline.createInterface({ input: process.stdin }).on('line', (line) => {

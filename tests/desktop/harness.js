@@ -26,6 +26,9 @@ const KINDS = {
   'gtk3-two-entries': { toolkit: 'gtk3', widget: 'two-entries', fields: ['first', 'second'], title: 'Pelmora Test GTK 3 Two Entries' },
   'gtk4-entry': { toolkit: 'gtk4', widget: 'entry', fields: ['entry'], title: 'Pelmora Test GTK 4 Entry' },
   'qt5-lineedit': { toolkit: 'qt5', fields: ['lineedit', 'second'], title: 'Pelmora Test Qt 5 Line Edit' },
+  // A VTE terminal running bash; launch it with waitForFocus false and wait
+  // for its prompt (its text is the screen's, not a field's).
+  'gtk3-terminal': { toolkit: 'gtk3', widget: 'terminal', fields: ['terminal'], title: 'Pelmora Test Terminal', packages: ['gir1.2-vte-2.91'] },
   // Chromium clears its /proc/PID/environ (its process title is written
   // over it), so GIO_LAUNCHED_DESKTOP_FILE cannot name it: its desktop id is
   // Debian's own, which our file shadows in the private XDG data dir.
@@ -46,7 +49,7 @@ function packagesFor(kinds) {
   const set = new Set(BASE_PACKAGES);
   for (const kind of kinds) {
     if (!KINDS[kind]) throw new Error(`unknown application kind ${kind}; known: ${Object.keys(KINDS).join(', ')}`);
-    for (const p of TOOLKIT_PACKAGES[KINDS[kind].toolkit]) set.add(p);
+    for (const p of [...TOOLKIT_PACKAGES[KINDS[kind].toolkit], ...(KINDS[kind].packages || [])]) set.add(p);
   }
   return [...set];
 }

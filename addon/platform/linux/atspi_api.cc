@@ -54,10 +54,11 @@ bool load(Api& a) {
 }  // namespace
 
 const Api* api() {
+  static Api loaded;  // for the life of the process, as the libraries are
   static Api* instance = nullptr;
   static std::once_flag once;
   std::call_once(once, [] {
-    auto* a = new Api();  // kept for the life of the process, as the libraries are
+    Api* a = &loaded;
     // 0: connected; 1: the host's own copy had connected already; anything
     // else: no accessibility bus.
     if (!load(*a) || a->atspi_init() > 1) return;

@@ -10,6 +10,9 @@ ChildResult runChildProcess(const std::string& path, const std::vector<std::stri
   return posix::runChildProcess(path, args, timeoutSeconds);
 }
 
+// Terminal and iTerm2 are asked through their scripts.
+std::optional<TerminalSession> frontTerminalSession(int32_t) { return std::nullopt; }
+
 bool canTypeIntoOtherTerminals() { return posix::canTypeIntoOtherTerminals(); }
 
 TypingOutcome typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace,

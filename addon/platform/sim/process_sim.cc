@@ -20,6 +20,9 @@ ChildResult runChildProcess(const std::string& path, const std::vector<std::stri
   return posix::runChildProcess(path, args, timeoutSeconds);
 }
 
+// As on macOS: the simulated terminals are asked through their scripts.
+std::optional<TerminalSession> frontTerminalSession(int32_t) { return std::nullopt; }
+
 bool canTypeIntoOtherTerminals() { return posix::canTypeIntoOtherTerminals(); }
 
 TypingOutcome typeIntoTerminal(const std::string& path, std::string_view bytes, const TypingPace& pace,

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """A real GTK 3 or GTK 4 window for the desktop tests: one entry, one text
-view or two entries, driven through the control pipe (control.py).
+view, two entries, or (GTK 3) a VTE terminal running bash, driven through the
+control pipe (control.py).
 
 argv[1] names a JSON file: {"toolkit": "gtk3"|"gtk4", "widget": "entry"|"textview"|
-"two-entries", "title": ..., "prgname": ..., "focus": 0,
+"two-entries"|"terminal", "title": ..., "prgname": ..., "focus": 0,
 "fields": [{"name": ..., "text": ..., "caret": n, "selection": [a, b]}]}
 """
 import os
@@ -18,6 +19,9 @@ GTK4 = cfg.get('toolkit') == 'gtk4'
 import gi  # noqa: E402
 gi.require_version('Gtk', '4.0' if GTK4 else '3.0')
 from gi.repository import GLib, Gtk  # noqa: E402
+if cfg.get('widget') == 'terminal':
+    gi.require_version('Vte', '2.91')
+    from gi.repository import Vte  # noqa: E402
 
 if cfg.get('prgname'):
     GLib.set_prgname(cfg['prgname'])
@@ -30,6 +34,19 @@ class Field:
 
     def __init__(self, setup):
         self.name = setup['name']
+        self.terminal = cfg['widget'] == 'terminal'
+        if self.terminal:
+            # A terminal emulator as a desktop's are: the widget holds the
+            # pseudo-terminal's master side, bash leads a session on the other.
+            self.widget = Vte.Terminal()
+            self.buffer = None
+            self.widget.get_accessible().set_name(self.name)
+            env = [f'{k}={v}' for k, v in os.environ.items() if not k.startswith('GIO_LAUNCHED')]
+            env += ['PS1=$ ', 'TERM=xterm-256color']
+            self.widget.spawn_sync(Vte.PtyFlags.DEFAULT, os.environ.get('HOME', '/'),
+                                   ['/bin/bash', '--norc', '--noprofile', '-i'], env, GLib.SpawnFlags.DEFAULT,
+                                   None, None, None)
+            return
         if cfg['widget'] == 'textview':
             self.widget = Gtk.TextView()
             self.buffer = self.widget.get_buffer()
@@ -43,11 +60,16 @@ class Field:
         self.set_text(setup.get('text', ''))
 
     def text(self):
+        if self.terminal:
+            return self.widget.get_text()[0].rstrip('\n')
         if self.buffer:
             return self.buffer.get_text(self.buffer.get_start_iter(), self.buffer.get_end_iter(), True)
         return self.widget.get_text()
 
     def set_text(self, text):
+        if self.terminal:
+            self.widget.feed_child(text.encode())
+            return
         if self.buffer:
             self.buffer.set_text(text)
         else:
@@ -63,6 +85,9 @@ class Field:
             self.widget.select_region(start, end)
 
     def state(self):
+        if self.terminal:
+            return {'name': self.name, 'text': self.text(), 'caret': None, 'selection': None,
+                    'focused': self.has_focus()}
         if self.buffer:
             caret = self.buffer.get_iter_at_mark(self.buffer.get_insert()).get_offset()
             bounds = self.buffer.get_selection_bounds()
@@ -120,6 +145,8 @@ def focus(index):
 
 
 def place(index, setup):
+    if fields[index].terminal:
+        return
     caret = setup.get('caret', len(fields[index].text()))
     sel = setup.get('selection') or [caret, caret]
     fields[index].select(sel[0], sel[1])

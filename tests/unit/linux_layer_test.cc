@@ -1,8 +1,10 @@
-// Which application a Linux process is: the desktop-file id from GIO's
-// launch environment or the desktop's systemd unit, as corvane names
-// applications.
+// The Linux desktop layer's rules that need no desktop: which application a
+// process is (the desktop-file id from GIO's launch environment, the
+// desktop's systemd unit or a window's class, as corvane names applications)
+// and where a terminal's shell reads its keyboard.
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "platform/linux/identity_linux.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -81,6 +84,56 @@ TEST(DesktopId, PathsAndFilesAsTheDesktopEntrySpecificationNamesThem) {
   waitpid(launched, nullptr, 0);
   fs::remove_all(data);
   unsetenv("XDG_DATA_HOME");
+}
+
+// This test process stands for the terminal: it holds each pseudo-terminal's
+// master side, and its child leads a session on the slave side.
+struct Session {
+  pid_t pid = -1;
+  int master = -1;
+  explicit Session(const char* command) {
+    pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", command, nullptr);
+      _exit(127);
+    }
+  }
+  ~Session() {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(master);
+  }
+};
+
+std::optional<platform::TerminalSession> sessionSoon() {
+  // The child needs a moment to exec.
+  for (int i = 0; i < 200; ++i) {
+    if (auto s = platform::frontTerminalSession(getpid()); s && s->foregroundName != "sh") return s;
+    usleep(10000);
+  }
+  return platform::frontTerminalSession(getpid());
+}
+
+TEST(TerminalSession, TheShellOfATerminalsOnlySessionAndWhatRunsInFront) {
+  EXPECT_FALSE(platform::frontTerminalSession(getpid())) << "no session yet";
+  {
+    Session bash("exec bash --norc --noprofile -i");
+    const auto s = sessionSoon();
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->foregroundName, "bash");
+    EXPECT_EQ(s->ttyPath.rfind("/dev/pts/", 0), 0u) << s->ttyPath;
+    struct stat st {};
+    ASSERT_EQ(stat(s->ttyPath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    Session other("exec sleep 30");
+    usleep(200000);
+    EXPECT_FALSE(platform::frontTerminalSession(getpid())) << "two tabs: which is in front is unknown";
+  }
+  Session editor("exec sleep 30");
+  const auto s = sessionSoon();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->foregroundName, "sleep") << "not a shell: the route declines";
 }
 
 }  // namespace

@@ -196,7 +196,39 @@ async function real() {
   }
 }
 
-(process.platform === 'darwin' ? real() : simulated()).catch((e) => {
+// The Linux desktop build, resources/bin/pelmora.node, on a real desktop of
+// the demo's own (Xvfb, a window manager, a session bus and the accessibility
+// bus): it captures a GTK 3 field, inserts a line and shows what the field
+// holds then, read by an AT-SPI client of the demo's own. The user's own
+// session is left alone.
+async function linuxDesktop() {
+  const harness = require(path.join(root, 'tests', 'desktop', 'harness.js'));
+  const missing = harness.missingPackages(['gtk3-entry']);
+  say('\npelmora demo on a real Linux desktop (AT-SPI, resources/bin/pelmora.node)\n');
+  if (missing.length) {
+    say(`    skipped: it needs ${missing.join(' ')} (apt-get install ${missing.join(' ')})`);
+    return;
+  }
+  const desktop = await harness.startDesktop();
+  try {
+    const app = await desktop.launch('gtk3-entry', { text: 'Notes: ', caret: 7, name: 'Notes', id: 'org.example.Notes' });
+    say(`a GTK 3 window "${app.name}" with its entry focused, holding ${JSON.stringify((await desktop.reader.field(app.pid)).text)}`);
+    const script = `
+      const addon = require(${JSON.stringify(path.join(root, 'resources', 'bin', 'pelmora.node'))});
+      console.log('getFocusedElementInfo()     -> ' + addon.getFocusedElementInfo());
+      console.log('insertTextIntoFocusedElement("dictated on Linux 👍") -> ' +
+        addon.insertTextIntoFocusedElement('dictated on Linux 👍', 'org.example.Notes'));`;
+    const { execFileSync } = require('node:child_process');
+    say(execFileSync(process.execPath, ['-e', script], { env: desktop.env, encoding: 'utf8' }).trimEnd());
+    const field = await desktop.reader.field(app.pid);
+    say(`the field now holds ${JSON.stringify(field.text)}, the caret at ${field.caret}`);
+  } finally {
+    await desktop.stop();
+  }
+}
+
+const demo = process.platform === 'darwin' ? real() : simulated().then(linuxDesktop);
+demo.catch((e) => {
   console.error(e);
   process.exit(1);
 });

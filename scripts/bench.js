@@ -12,6 +12,9 @@ main(() => {
       `(${process.platform === 'darwin' ? 'brew install google-benchmark' : 'apt-get install libbenchmark-dev'})`);
   }
   run(bench, ['--benchmark_min_time=0.5']);
-  if (process.platform !== 'darwin') run(path.join(buildDir, 'bench', 'corvane_bench'), []);
+  if (process.platform !== 'darwin') {
+    run(path.join(buildDir, 'bench', 'corvane_bench'), []);
+    run(process.execPath, [path.join(root, 'bench', 'linux_desktop.js'), path.join(buildDir, 'bench', 'linux_desktop_bench')]);
+  }
   run(process.execPath, [path.join(root, 'bench', 'addon_load.js'), '100']);
 });

@@ -3,6 +3,7 @@
 // EditableText, Component, Value) of the session's accessibility bus.
 #include <unistd.h>
 
+#include <atomic>
 #include <deque>
 
 #include "platform/linux/desktop_linux.h"
@@ -433,6 +434,8 @@ bool wantsTextState(std::span<const std::string_view> attributes) {
   return count >= 2;
 }
 
+std::atomic<uint64_t> gBatches = 0;
+
 // Sends the calls one after the other without waiting, then takes the
 // replies in order: four questions, one wait for the application.
 struct Batch {
@@ -485,6 +488,7 @@ TextState textStateOf(const Api& a, ElementObject& element) {
   }
   state.utf16 = offsetsInUtf16(a, object);
   const double started = lx::monotonicNow();
+  ++gBatches;
   Batch batch{a, object, {}};
   const dbus_int32_t zero = 0, whole = -1;
   DBusMessage* getText = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetText");
@@ -556,6 +560,10 @@ AttributeResult fromTextState(const TextState& state, std::string_view attribute
 bool ownProcess(ElementObject& element) { return lx::pidOfBusName(element.accessible) == getpid(); }
 
 }  // namespace
+
+namespace lx {
+uint64_t batchesSent() { return gBatches; }
+}  // namespace lx
 
 bool isProcessTrusted() noexcept { return lx::api() && lx::accessibilityEnabled(); }
 

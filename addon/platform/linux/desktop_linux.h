@@ -79,6 +79,10 @@ Element activeWindowOf(AtspiAccessible* application, AXError& error);
 // The root of the application in front (see apps_linux.cc), or nothing.
 Element frontApplicationElement();
 
+// How many batches of calls the layer has sent itself (each one round trip
+// for several calls), beside what libatspi sends: for the benchmarks.
+uint64_t batchesSent();
+
 // Whether the toolkit accessibility of the session is on: the accessibility
 // bus launcher's IsEnabled, which follows GNOME's setting.
 bool accessibilityEnabled();

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/linux/desktop_linux.h"
+#include "platform/posix/clock.h"
 
 namespace platform {
 
@@ -56,11 +57,7 @@ int32_t pidOfBusName(AtspiAccessible* accessible) {
   return pid;
 }
 
-double monotonicNow() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+double monotonicNow() { return posix::clockSeconds(CLOCK_MONOTONIC); }
 
 AXError errorOfFailedCall(const GError* error, double started) {
   if (monotonicNow() - started >= kCallTimeout * 0.9) return kAXCannotComplete;

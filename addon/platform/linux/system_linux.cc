@@ -10,17 +10,14 @@
 
 #include "platform/platform.h"
 #include "platform/posix/child_process.h"
+#include "platform/posix/clock.h"
 #include "platform/posix/terminal_input.h"
 
 namespace platform {
 
 // Durations on a clock that also counts a suspended machine: a target
 // captured before the lid closed is as old as it looks.
-double now() noexcept {
-  timespec t{};
-  clock_gettime(CLOCK_BOOTTIME, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+double now() noexcept { return posix::clockSeconds(CLOCK_BOOTTIME); }
 
 void sleepFor(double seconds) noexcept {
   if (!(seconds > 0)) return;

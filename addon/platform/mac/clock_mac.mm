@@ -2,6 +2,7 @@
 #include <time.h>
 
 #include "platform/platform.h"
+#include "platform/posix/clock.h"
 
 namespace platform {
 
@@ -10,11 +11,7 @@ namespace platform {
 // (CFAbsoluteTimeGetCurrent) jumps when the user or the network sets the
 // time. Darwin's CLOCK_MONOTONIC keeps counting while the Mac sleeps, so a
 // target captured before a night's sleep is as old as it looks.
-double now() noexcept {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+double now() noexcept { return posix::clockSeconds(CLOCK_MONOTONIC); }
 
 void sleepFor(double seconds) noexcept {
   if (!(seconds > 0)) return;

@@ -61,9 +61,10 @@ endif()
 set(PELMORA_TESTS_MISSING "${pelmora_missing}" CACHE INTERNAL "What the tests lack, for scripts/test.js")
 set(PELMORA_TESTS_BUILT ${PELMORA_WITH_TESTS} CACHE INTERNAL "Whether this build has the tests, for scripts/test.js")
 
-# The simulated desktop: the tests' platform, and of the build tests/sim drives.
+# The simulated desktop: the platform of the tests and the fuzzers, and of the
+# build tests/sim drives.
 set(PELMORA_WITH_SIM OFF)
-if(PELMORA_PLATFORM STREQUAL "sim" OR PELMORA_WITH_TESTS)
+if(PELMORA_PLATFORM STREQUAL "sim" OR PELMORA_WITH_TESTS OR PELMORA_FUZZ)
   set(PELMORA_WITH_SIM ON)
   if(NOT ICU_FOUND)
     message(FATAL_ERROR "The simulated desktop needs ICU's headers and library (${pelmora_get_icu})")

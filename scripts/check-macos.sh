@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-checks the macOS build on Linux: every macOS source compiles with
-# warnings as errors for x86_64 and arm64 against $MACOS_SDK, the addon and
+# Cross-checks the macOS build on Linux: every macOS source (the smoke run's
+# programs in scripts/mac-probes included) compiles with warnings as errors
+# for x86_64 and arm64 against $MACOS_SDK, the addon and
 # corvane link for both and join into universal files in build/macos, and
 # then every slice of both
 #   - binds every import to a named system library, except the addon's
@@ -121,10 +122,15 @@ self_test
 
 # The macOS-only unit tests compile against the SDK as well. GoogleTest's
 # headers are platform-neutral, so this machine's serve; linking and running
-# the tests needs a Mac.
-gtest_headers=$(mktemp -d)
-trap 'rm -rf "$gtest_headers"' EXIT
-ln -s /usr/include/gtest "$gtest_headers/gtest"
+# the tests needs a Mac. The smoke run's probes (scripts/mac-probes), which
+# the runner builds with its own compiler, build and link here too, against
+# HIServices itself as the addon does.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/include"
+ln -s /usr/include/gtest "$scratch/include/gtest"
+probe_link=(-fuse-ld=lld -F"$MACOS_SDK/System/Library/Frameworks/ApplicationServices.framework/Frameworks"
+  -framework AppKit -framework HIServices -framework CoreFoundation -framework CoreGraphics -framework Foundation -lobjc)
 
 failed=0
 fail() {
@@ -151,7 +157,11 @@ for arch in x86_64 arm64; do
   cmake --build --preset "macos-$arch"
   for test in tests/unit/*.mm; do
     clang++ -target "$arch-apple-macos12" -isysroot "$MACOS_SDK" -stdlib=libc++ -std=c++20 -fobjc-arc \
-      -Wall -Wextra -Werror -Iaddon -I. -isystem "$gtest_headers" -c "$test" -o /dev/null
+      -Wall -Wextra -Werror -Iaddon -I. -isystem "$scratch/include" -c "$test" -o /dev/null
+  done
+  for probe in scripts/mac-probes/*.m; do
+    clang -target "$arch-apple-macos12" -isysroot "$MACOS_SDK" -fobjc-arc -Wall -Wextra -Werror "${probe_link[@]}" \
+      "$probe" -o "$scratch/$(basename "$probe" .m)-$arch"
   done
   for file in "$dir/addon/mac/pelmora.node" "$dir/lister/corvane"; do
     [ -f "$file" ] || { fail "$file ($arch) was not built"; continue; }

@@ -126,7 +126,8 @@ TEST_F(SimHid, ClosingUnschedulingOrDroppingLosesQueuedValues) {
 
 // IOHIDManagerOpen marks the manager open before opening its devices, stays
 // marked open when a device refuses, and then answers success doing nothing;
-// only a close makes the next open mean anything.
+// only a close makes the next open mean anything. The close answers what its
+// devices' closes answer: one that never opened is not open.
 TEST_F(SimHid, OpeningFollowsIOKit) {
   sim::world().hid.exclusiveResult = 0xE00002C5;  // the unsigned spelling
   auto manager = platform::createHidManager();
@@ -146,7 +147,7 @@ TEST_F(SimHid, OpeningFollowsIOKit) {
   EXPECT_EQ(log[0].fields["result"], sim::Value(0xE00002C5u));
   EXPECT_EQ(log[1].fields["result"], sim::Value(0));
 
-  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), 0);
+  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), -536870195) << "its device never opened: kIOReturnNotOpen";
   state = sim::hidManagerState();
   EXPECT_FALSE(state.open);
   EXPECT_FALSE(state.scheduled) << "a close takes the manager off its run loop";
@@ -160,6 +161,7 @@ TEST_F(SimHid, OpeningFollowsIOKit) {
   sim::addHidDevice({{{"VendorID", PrefValue::ofInteger(9)}}});
   EXPECT_EQ(sim::hidManagerState().devices, (std::vector<std::pair<int, uint32_t>>{{device, 0}, {later, 0}}))
       << "a matching device that appears while open is opened with the manager's options";
+  EXPECT_EQ(platform::closeHidManager(manager.get(), 0), 0) << "every device it held closes";
 }
 
 TEST_F(SimHid, NoDeviceNoRefusal) {

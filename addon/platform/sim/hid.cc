@@ -8,7 +8,8 @@
 // its devices are opened, stays marked open when a device refuses (answering
 // that refusal), and while marked open a further open does nothing and
 // answers success. Closing takes it off its run loop, then marks it closed and
-// closes its devices; a closed manager answers kIOReturnNotOpen.
+// closes its devices, answering the first refusal: a device that never opened
+// refuses with kIOReturnNotOpen, and so does a closed manager.
 //
 // Devices reach a manager through the notifications that setting its device
 // matching creates: those already plugged in at that moment, then each one
@@ -279,9 +280,15 @@ int32_t closeHidManager(HidManagerObject* manager, uint32_t) noexcept {
   unscheduleHidManagerFromMainRunLoop(manager);
   if (!manager->open) return sim::kIOReturnNotOpen;
   manager->open = false;
+  // IOHIDDeviceClose of a device whose open was refused answers not-open;
+  // one unplugged while no removal notification listened is skipped, as in
+  // the open.
+  const bool refused = std::any_of(manager->known.begin(), manager->known.end(), [manager](int id) {
+    return sim::world().hid.devices.count(id) && !sim::holdsOpen(*manager, id);
+  });
   manager->devices.clear();
   sim::dropUnheardInputs();
-  return kHidSuccess;
+  return refused ? sim::kIOReturnNotOpen : kHidSuccess;
 }
 
 HidElementRef hidValueElement(HidValueRef value) noexcept { return value ? &value->element : nullptr; }

@@ -31,7 +31,8 @@ enum class Rule : uint8_t { all, afterWrite };
 // Runs one query, bounded by the messaging timeout; notes its application
 // when the reply took the whole timeout. Every element the logic holds is an
 // application's (the system-wide one never leaves the seam). Setting the
-// timeout is a local call, no round trip.
+// timeout asks nothing of the application: the header ties it to the
+// reference, not to a reply.
 template <class Query>
 auto guarded(platform::ElementRef element, Query query, auto failure, Rule rule = Rule::all) {
   const int32_t pid = element ? platform::elementPid(element) : 0;

@@ -47,10 +47,10 @@ platform::HidManager openDjiManager(uint32_t options) {
   return {};
 }
 
-// Exclusive use keeps the button's volume action away from the system. The
-// receiver is a keyboard to the system, and IOHIDFamily refuses the seize of
-// a keyboard to a client without privilege, so on most Macs shared use
-// follows (a receiver another client has seized refuses both). The refused
+// Exclusive use keeps the button's volume action away from the system.
+// IOHIDFamily refuses the seize of a device whose primary usage is a
+// keyboard or keypad to a client without privilege, so for such a receiver
+// shared use follows (one another client has seized refuses both). The refused
 // manager is not reused: leaving its run loop dropped its device
 // notifications for good, and a receiver plugged in again would never be
 // heard. A fresh one has its own.

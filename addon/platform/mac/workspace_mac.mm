@@ -29,9 +29,9 @@ RunningApplication record(NSRunningApplication* app) {
 // NSRunningApplication and NSWorkspace update what varies (the frontmost
 // application, isActive, the list of applications) only when the main run
 // loop turns in a common mode, which a host need not do between calls. The
-// Process Manager answers at the moment of the call, from any thread and
-// without a permission; it is deprecated, and nothing current answers the
-// same way.
+// Process Manager is documented thread safe and is not tied to the run loop,
+// so it is taken to answer at the moment of the call (the macOS smoke run
+// checks that); it is deprecated, and nothing current answers that way.
 #pragma clang diagnostic push
 #pragma clang diagnostic ignored "-Wdeprecated-declarations"
 

@@ -40,7 +40,7 @@ TEST(DesktopId, FromTheUnitsADesktopPutsApplicationsIn) {
     EXPECT_FALSE(desktopIdOfUnit(other)) << other;
 }
 
-TEST(DesktopId, PathsAndFilesAsTheDesktopEntrySpecificationNamesThem) {
+TEST(DesktopId, PathsAndFilesAsTheDesktopEntryStandardNamesThem) {
   EXPECT_EQ(desktopIdOfPath("/usr/share/applications/org.gnome.gedit.desktop"), "org.gnome.gedit");
   EXPECT_EQ(desktopIdOfPath("/usr/share/applications/kde4/kate.desktop"), "kde4-kate");
   EXPECT_FALSE(desktopIdOfPath("/usr/share/applications/readme.txt"));

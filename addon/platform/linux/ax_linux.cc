@@ -226,35 +226,11 @@ std::optional<std::string> textOf(const Api& a, ElementObject& element, AXError&
   return value;
 }
 
-// The selection, else the insertion point, in code points.
+// The selection, else the insertion point, in the toolkit's offsets.
 struct CharRange {
   int start = 0;
   int end = 0;
 };
-
-std::optional<CharRange> selectionOf(const Api& a, AtspiAccessible* object, AXError& error) {
-  AtspiText* text = interfaceOf(a.atspi_accessible_get_text_iface, object, error);
-  if (!text) return std::nullopt;
-  GError* e = nullptr;
-  const double started = lx::monotonicNow();
-  std::optional<CharRange> result;
-  const int selections = a.atspi_text_get_n_selections(text, &e);
-  if (!e && selections > 0) {
-    AtspiRange* range = a.atspi_text_get_selection(text, 0, &e);
-    if (!e && range) result = CharRange{range->start_offset, range->end_offset};
-    if (range) a.g_free(range);
-    // A toolkit that has no selection after all may say so with an error.
-    if (!result) lx::failed(e);
-  }
-  if (!e && (!result || result->start == result->end)) {
-    const int caret = a.atspi_text_get_caret_offset(text, &e);
-    if (!e && caret >= 0) result = CharRange{caret, caret};
-    else result.reset();
-  }
-  a.g_object_unref(text);
-  if (!result) error = lx::takeError(e, started);
-  return result;
-}
 
 // Qt 5 counts its texts' offsets in UTF-16 units, as the logic does; GTK and
 // Chromium count code points, as AT-SPI says. The toolkit's name is asked
@@ -338,6 +314,157 @@ AttributeResult parentOf(const Api& a, AtspiAccessible* object) {
   return elementResult(lx::adoptAccessible(parent, application));
 }
 
+// ---- A text's value and selection, read together -------------------------
+
+struct TextState {
+  AXError error = kAXSuccess;  // of the whole batch
+  std::string text;
+  std::optional<CharRange> chars;  // the selection, else the caret
+  bool utf16 = false;
+};
+
+bool isTextAttribute(std::string_view attribute) {
+  return attribute == "AXValue" || attribute == "AXSelectedTextRange" || attribute == "AXSelectedText";
+}
+
+bool wantsTextState(std::span<const std::string_view> attributes) {
+  size_t count = 0;
+  for (std::string_view attribute : attributes) count += isTextAttribute(attribute);
+  return count >= 2;
+}
+
+std::atomic<uint64_t> gBatches = 0;
+
+// Sends the calls one after the other without waiting, then takes the
+// replies in order: five questions, one wait for the application.
+struct Batch {
+  const Api& a;
+  AtspiAccessible* object;
+  std::vector<DBusPendingCall*> pending;
+
+  void call(DBusMessage* message) {
+    DBusPendingCall* call = nullptr;
+    if (message && a.dbus_connection_send_with_reply(object->parent.app->bus, message, &call,
+                                                     static_cast<int>(lx::kCallTimeout * 1000)))
+      pending.push_back(call);
+    else
+      pending.push_back(nullptr);
+    if (message) a.dbus_message_unref(message);
+  }
+  DBusMessage* message(const char* interface, const char* method) {
+    return a.dbus_message_new_method_call(object->parent.app->bus_name, object->parent.path, interface, method);
+  }
+  // A property of the object's Text interface.
+  void getProperty(const char* name) {
+    DBusMessage* get = message(DBUS_INTERFACE_PROPERTIES, "Get");
+    const char* textInterface = ATSPI_DBUS_INTERFACE_TEXT;
+    if (get) a.dbus_message_append_args(get, DBUS_TYPE_STRING, &textInterface, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    call(get);
+  }
+  // The integer a property's reply holds (the i-th call).
+  std::optional<dbus_int32_t> intProperty(size_t i) {
+    DBusMessage* r = reply(i);
+    if (!r) return std::nullopt;
+    DBusMessageIter iter, variant;
+    std::optional<dbus_int32_t> value;
+    if (a.dbus_message_iter_init(r, &iter) && a.dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
+      a.dbus_message_iter_recurse(&iter, &variant);
+      dbus_int32_t v = 0;
+      if (a.dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_INT32) {
+        a.dbus_message_iter_get_basic(&variant, &v);
+        value = v;
+      }
+    }
+    a.dbus_message_unref(r);
+    return value;
+  }
+  // The reply of the i-th call, or null for an error or no reply.
+  DBusMessage* reply(size_t i) {
+    DBusPendingCall* call = pending[i];
+    if (!call) return nullptr;
+    a.dbus_pending_call_block(call);
+    DBusMessage* r = a.dbus_pending_call_steal_reply(call);
+    a.dbus_pending_call_unref(call);
+    pending[i] = nullptr;
+    if (r && a.dbus_message_get_type(r) == DBUS_MESSAGE_TYPE_METHOD_RETURN) return r;
+    if (r) a.dbus_message_unref(r);
+    return nullptr;
+  }
+  ~Batch() {
+    for (DBusPendingCall* call : pending)
+      if (call) {
+        a.dbus_pending_call_block(call);
+        a.dbus_pending_call_unref(call);
+      }
+  }
+};
+
+TextState textStateOf(const Api& a, ElementObject& element) {
+  TextState state;
+  AtspiAccessible* object = element.accessible;
+  AtspiText* iface = interfaceOf(a.atspi_accessible_get_text_iface, object, state.error);
+  if (!iface) return state;
+  a.g_object_unref(iface);
+  if (!object->parent.app || !object->parent.app->bus || !object->parent.app->bus_name || !object->parent.path) {
+    state.error = kAXInvalidElement;
+    return state;
+  }
+  state.utf16 = offsetsInUtf16(a, object);
+  const double started = lx::monotonicNow();
+  ++gBatches;
+  Batch batch{a, object, {}};
+  const dbus_int32_t zero = 0, whole = -1;
+  DBusMessage* getText = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetText");
+  if (getText) a.dbus_message_append_args(getText, DBUS_TYPE_INT32, &zero, DBUS_TYPE_INT32, &whole, DBUS_TYPE_INVALID);
+  batch.call(getText);
+  batch.call(batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetNSelections"));
+  DBusMessage* getSelection = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetSelection");
+  if (getSelection) a.dbus_message_append_args(getSelection, DBUS_TYPE_INT32, &zero, DBUS_TYPE_INVALID);
+  batch.call(getSelection);
+  batch.getProperty("CaretOffset");
+  batch.getProperty("CharacterCount");
+
+  DBusMessage* r = batch.reply(0);
+  const char* value = nullptr;
+  if (!r || !a.dbus_message_get_args(r, nullptr, DBUS_TYPE_STRING, &value, DBUS_TYPE_INVALID) || !value) {
+    if (r) a.dbus_message_unref(r);
+    state.error = lx::ranIntoTimeout(started) ? kAXCannotComplete : kAXFailure;
+    return state;
+  }
+  state.text = value;
+  a.dbus_message_unref(r);
+  // GTK 4.8 answers an end of -1 with nothing (see textOf).
+  if (state.text.empty() && batch.intProperty(4).value_or(0) > 0) {
+    AXError again = kAXSuccess;
+    if (auto text = textOf(a, element, again)) state.text = std::move(*text);
+  }
+  element.lastText = state.text;
+
+  dbus_int32_t selections = 0, start = 0, end = 0;
+  if ((r = batch.reply(1))) {
+    a.dbus_message_get_args(r, nullptr, DBUS_TYPE_INT32, &selections, DBUS_TYPE_INVALID);
+    a.dbus_message_unref(r);
+  }
+  // A toolkit without a selection may answer its index with an error.
+  if ((r = batch.reply(2))) {
+    if (selections > 0 &&
+        a.dbus_message_get_args(r, nullptr, DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID) &&
+        start != end)
+      state.chars = CharRange{start, end};
+    a.dbus_message_unref(r);
+  }
+  const auto caret = batch.intProperty(3);
+  if (!state.chars && caret && *caret >= 0) state.chars = CharRange{*caret, *caret};
+  if (!state.chars) state.error = lx::ranIntoTimeout(started) ? kAXCannotComplete : kAXSuccess;
+  return state;
+}
+
+AttributeResult fromTextState(const TextState& state, std::string_view attribute) {
+  if (attribute == "AXValue") return state.error && state.text.empty() ? failure(state.error) : stringResult(state.text);
+  if (!state.chars) return failure(state.error ? state.error : kAXFailure);
+  return rangeOrSelectedText(state.text, *state.chars, state.utf16, attribute);
+}
+
 AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view attribute) {
   AtspiAccessible* object = element.accessible;
   AXError error = kAXSuccess;
@@ -396,13 +523,8 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
     r.number = number;
     return r;
   }
-  if (attribute == "AXSelectedTextRange" || attribute == "AXSelectedText") {
-    auto text = textOf(a, element, error);
-    if (!text) return failure(error);
-    auto chars = selectionOf(a, object, error);
-    if (!chars) return failure(error);
-    return rangeOrSelectedText(*text, *chars, offsetsInUtf16(a, object), attribute);
-  }
+  if (attribute == "AXSelectedTextRange" || attribute == "AXSelectedText")
+    return fromTextState(textStateOf(a, element), attribute);
   if (attribute == "AXChildren") return childrenOf(a, object);
   if (attribute == "AXParent") return parentOf(a, object);
   if (attribute == "AXFocused") {
@@ -413,146 +535,6 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
     return r;
   }
   return failure(kAXAttributeUnsupported);
-}
-
-// ---- A text's value and selection, read together -------------------------
-
-struct TextState {
-  AXError error = kAXSuccess;  // of the whole batch
-  std::string text;
-  std::optional<CharRange> chars;  // the selection, else the caret
-  bool utf16 = false;
-};
-
-bool isTextAttribute(std::string_view attribute) {
-  return attribute == "AXValue" || attribute == "AXSelectedTextRange" || attribute == "AXSelectedText";
-}
-
-bool wantsTextState(std::span<const std::string_view> attributes) {
-  size_t count = 0;
-  for (std::string_view attribute : attributes) count += isTextAttribute(attribute);
-  return count >= 2;
-}
-
-std::atomic<uint64_t> gBatches = 0;
-
-// Sends the calls one after the other without waiting, then takes the
-// replies in order: four questions, one wait for the application.
-struct Batch {
-  const Api& a;
-  AtspiAccessible* object;
-  std::vector<DBusPendingCall*> pending;
-
-  void call(DBusMessage* message) {
-    DBusPendingCall* call = nullptr;
-    if (message && a.dbus_connection_send_with_reply(object->parent.app->bus, message, &call,
-                                                     static_cast<int>(lx::kCallTimeout * 1000)))
-      pending.push_back(call);
-    else
-      pending.push_back(nullptr);
-    if (message) a.dbus_message_unref(message);
-  }
-  DBusMessage* message(const char* interface, const char* method) {
-    return a.dbus_message_new_method_call(object->parent.app->bus_name, object->parent.path, interface, method);
-  }
-  // The reply of the i-th call, or null for an error or no reply.
-  DBusMessage* reply(size_t i) {
-    DBusPendingCall* call = pending[i];
-    if (!call) return nullptr;
-    a.dbus_pending_call_block(call);
-    DBusMessage* r = a.dbus_pending_call_steal_reply(call);
-    a.dbus_pending_call_unref(call);
-    pending[i] = nullptr;
-    if (r && a.dbus_message_get_type(r) == DBUS_MESSAGE_TYPE_METHOD_RETURN) return r;
-    if (r) a.dbus_message_unref(r);
-    return nullptr;
-  }
-  ~Batch() {
-    for (DBusPendingCall* call : pending)
-      if (call) {
-        a.dbus_pending_call_block(call);
-        a.dbus_pending_call_unref(call);
-      }
-  }
-};
-
-TextState textStateOf(const Api& a, ElementObject& element) {
-  TextState state;
-  AtspiAccessible* object = element.accessible;
-  AtspiText* iface = interfaceOf(a.atspi_accessible_get_text_iface, object, state.error);
-  if (!iface) return state;
-  a.g_object_unref(iface);
-  if (!object->parent.app || !object->parent.app->bus || !object->parent.app->bus_name || !object->parent.path) {
-    state.error = kAXInvalidElement;
-    return state;
-  }
-  state.utf16 = offsetsInUtf16(a, object);
-  const double started = lx::monotonicNow();
-  ++gBatches;
-  Batch batch{a, object, {}};
-  const dbus_int32_t zero = 0, whole = -1;
-  DBusMessage* getText = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetText");
-  if (getText) a.dbus_message_append_args(getText, DBUS_TYPE_INT32, &zero, DBUS_TYPE_INT32, &whole, DBUS_TYPE_INVALID);
-  batch.call(getText);
-  batch.call(batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetNSelections"));
-  DBusMessage* getSelection = batch.message(ATSPI_DBUS_INTERFACE_TEXT, "GetSelection");
-  if (getSelection) a.dbus_message_append_args(getSelection, DBUS_TYPE_INT32, &zero, DBUS_TYPE_INVALID);
-  batch.call(getSelection);
-  DBusMessage* getCaret = batch.message(DBUS_INTERFACE_PROPERTIES, "Get");
-  const char* textInterface = ATSPI_DBUS_INTERFACE_TEXT;
-  const char* caretOffset = "CaretOffset";
-  if (getCaret)
-    a.dbus_message_append_args(getCaret, DBUS_TYPE_STRING, &textInterface, DBUS_TYPE_STRING, &caretOffset,
-                               DBUS_TYPE_INVALID);
-  batch.call(getCaret);
-
-  DBusMessage* r = batch.reply(0);
-  const char* value = nullptr;
-  if (!r || !a.dbus_message_get_args(r, nullptr, DBUS_TYPE_STRING, &value, DBUS_TYPE_INVALID) || !value) {
-    if (r) a.dbus_message_unref(r);
-    state.error = lx::ranIntoTimeout(started) ? kAXCannotComplete : kAXFailure;
-    return state;
-  }
-  state.text = value;
-  a.dbus_message_unref(r);
-  // GTK 4.8 answers an end of -1 with nothing (see textOf).
-  if (state.text.empty()) {
-    AXError again = kAXSuccess;
-    if (auto text = textOf(a, element, again)) state.text = std::move(*text);
-  }
-  element.lastText = state.text;
-
-  dbus_int32_t selections = 0, start = 0, end = 0;
-  if ((r = batch.reply(1))) {
-    a.dbus_message_get_args(r, nullptr, DBUS_TYPE_INT32, &selections, DBUS_TYPE_INVALID);
-    a.dbus_message_unref(r);
-  }
-  // A toolkit without a selection may answer its index with an error.
-  if ((r = batch.reply(2))) {
-    if (selections > 0 &&
-        a.dbus_message_get_args(r, nullptr, DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end, DBUS_TYPE_INVALID) &&
-        start != end)
-      state.chars = CharRange{start, end};
-    a.dbus_message_unref(r);
-  }
-  if ((r = batch.reply(3))) {
-    DBusMessageIter iter, variant;
-    dbus_int32_t caret = -1;
-    if (a.dbus_message_iter_init(r, &iter) && a.dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
-      a.dbus_message_iter_recurse(&iter, &variant);
-      if (a.dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_INT32) a.dbus_message_iter_get_basic(&variant, &caret);
-    }
-    if (!state.chars && caret >= 0) state.chars = CharRange{caret, caret};
-    a.dbus_message_unref(r);
-  }
-  if (!state.chars) state.error = lx::ranIntoTimeout(started) ? kAXCannotComplete : kAXSuccess;
-  return state;
-}
-
-AttributeResult fromTextState(const TextState& state, std::string_view attribute) {
-  if (attribute == "AXValue") return state.error && state.text.empty() ? failure(state.error) : stringResult(state.text);
-  if (!state.chars) return failure(state.error ? state.error : kAXFailure);
-  return rangeOrSelectedText(state.text, *state.chars, state.utf16, attribute);
 }
 
 // The host's own windows answer from its main loop, which this very call

@@ -33,8 +33,6 @@ namespace platform::lx {
 
 // Takes over one reference of the library's object (null gives nothing).
 Element adoptAccessible(AtspiAccessible* owned, bool application = false);
-// A second owner of a borrowed object.
-Element retainAccessible(AtspiAccessible* borrowed, bool application = false);
 
 // The bus name of the object's application ("" when it has gone).
 std::string busNameOf(AtspiAccessible* accessible);

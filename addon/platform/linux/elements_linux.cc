@@ -33,12 +33,6 @@ Element adoptAccessible(AtspiAccessible* owned, bool application) {
   return Element::adopt(element);
 }
 
-Element retainAccessible(AtspiAccessible* borrowed, bool application) {
-  const Api* a = api();
-  if (!borrowed || !a) return {};
-  return adoptAccessible(static_cast<AtspiAccessible*>((a->g_object_ref)(borrowed)), application);
-}
-
 std::string busNameOf(AtspiAccessible* accessible) {
   if (!accessible || !accessible->parent.app || !accessible->parent.app->bus_name) return {};
   return accessible->parent.app->bus_name;
@@ -60,7 +54,7 @@ int32_t pidOfBusName(AtspiAccessible* accessible) {
 double monotonicNow() { return posix::clockSeconds(CLOCK_MONOTONIC); }
 
 AXError errorOfFailedCall(const GError* error, double started) {
-  if (monotonicNow() - started >= kCallTimeout * 0.9) return kAXCannotComplete;
+  if (ranIntoTimeout(started)) return kAXCannotComplete;
   // libatspi's own error of an application that has quit: code 0 of its
   // domain (atspi-misc-private.h, AtspiError).
   const Api* a = api();

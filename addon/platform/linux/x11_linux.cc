@@ -103,8 +103,6 @@ std::optional<int32_t> pidOfWindow(const X11& x, xcb_window_t window) {
 
 }  // namespace
 
-bool x11Available() { return x11() != nullptr; }
-
 std::optional<int32_t> x11ActiveWindowPid() {
   const X11* x = x11();
   if (!x) return std::nullopt;

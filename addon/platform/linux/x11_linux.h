@@ -8,7 +8,6 @@
 
 namespace platform::lx {
 
-bool x11Available();
 // The process of the window the window manager names active, or nothing
 // (no X server, no window manager that names it, a window without its pid).
 std::optional<int32_t> x11ActiveWindowPid();

@@ -36,14 +36,6 @@ void enableTap(void*) { platform::setEventTapEnabled(gEventTap.get(), true); }
 void disableTap(void*) { platform::setEventTapEnabled(gEventTap.get(), false); }
 constexpr RunLoopThreadHooks kTapHooks{enableTap, disableTap, nullptr};
 
-// A tap the system disabled, or one that had not started, loses the release
-// of a key held meanwhile: the recognizer starts over.
-void resetRecognizer() {
-  gFnIsDown = false;
-  gOtherKeyPressed = false;
-  gSuppressGlobeKey = false;
-}
-
 void releaseTap() {
   if (gEventTap) {
     platform::invalidateEventTap(gEventTap.get());
@@ -80,7 +72,7 @@ napi_value fnStart(napi_env env, napi_callback_info info) {
     return booleanResult(env, false);
   }
   gRunLoopSource = platform::createEventTapRunLoopSource(gEventTap.get());
-  resetRecognizer();
+  resetFnRecognizer();
   if (!gRunLoopSource || !startRunLoopThread(gTapThread, gRunLoopSource.get(), kTapHooks)) {
     releaseTap();
     releaseMonitorCallback(gTsfn);

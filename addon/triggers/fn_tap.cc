@@ -7,6 +7,12 @@ bool gOtherKeyPressed = false;
 bool gSuppressGlobeKey = false;
 platform::EventTap gEventTap;
 
+void resetFnRecognizer() noexcept {
+  gFnIsDown = false;
+  gOtherKeyPressed = false;
+  gSuppressGlobeKey = false;
+}
+
 // Idle   (down false)       Fn flag set         -> swallow, clear other   -> Held
 // Held   (down, !other)     Fn flag set         -> pass                   -> Held
 // Held                      key or system event -> pass                   -> Spoilt
@@ -21,9 +27,7 @@ FnStep recognizeFnEvent(uint32_t type, platform::KeyEventRef event) noexcept {
   // While the tap was off, a release may have gone by unseen: start over, or
   // the next Fn press would pass and its release be swallowed.
   if (type == kTapDisabledByTimeout || type == kTapDisabledByUserInput) {
-    gFnIsDown = false;
-    gOtherKeyPressed = false;
-    gSuppressGlobeKey = false;
+    resetFnRecognizer();
     return {TapVerdict::pass, false, true};
   }
 

@@ -23,6 +23,10 @@ extern bool gFnIsDown;          // an Fn press has been swallowed, its release n
 extern bool gOtherKeyPressed;   // since that press another key spoilt the tap
 extern bool gSuppressGlobeKey;  // after a tap, the Globe key's own events are swallowed
 
+// Back to Idle, the Globe key's suppression off: for a tap that starts, or
+// that the system disabled (a release may have gone by unseen meanwhile).
+void resetFnRecognizer() noexcept;
+
 // The monitor's tap, which the callback turns back on when the system
 // disabled it.
 extern platform::EventTap gEventTap;

@@ -63,7 +63,7 @@ TEST(DesktopId, PathsAndFilesAsTheDesktopEntryStandardNamesThem) {
   // which inherit the variables.
   const std::string file = (data / "applications/plain.desktop").string();
   const std::string script = "GIO_LAUNCHED_DESKTOP_FILE='" + file +
-                             "' GIO_LAUNCHED_DESKTOP_FILE_PID=$$ exec sh -c 'sleep 30 & echo $!; exec sleep 30'";
+                             "' GIO_LAUNCHED_DESKTOP_FILE_PID=$$ exec sh -c 'sleep 30 & echo $!; wait'";
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   const pid_t launched = fork();
@@ -77,6 +77,15 @@ TEST(DesktopId, PathsAndFilesAsTheDesktopEntryStandardNamesThem) {
   ASSERT_GT(read(out[0], line, sizeof line - 1), 0);
   close(out[0]);
   const pid_t child = std::atoi(line);
+  // A process's environment reads as empty across its exec: read the child's
+  // once it is sleep, and the launched shell never execs again.
+  const auto commandOf = [](pid_t pid) {
+    std::string name;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), name);
+    return name;
+  };
+  for (int i = 0; i < 400 && commandOf(child) != "sleep"; ++i) usleep(5000);
+  ASSERT_EQ(commandOf(child), "sleep");
   EXPECT_EQ(desktopIdOfProcess(launched), "plain");
   EXPECT_FALSE(desktopIdOfProcess(child)) << "inherited, for another pid";
   kill(child, SIGKILL);

@@ -66,9 +66,13 @@ function longLine(file) {
   return { line: head + payload + tail, payload };
 }
 
-async function fileOnceThere(file, ms) {
+// `complete` tells a whole file from one the shell is still writing.
+async function fileOnceThere(file, ms, complete = () => true) {
   for (const end = Date.now() + ms; Date.now() < end;) {
-    if (fs.existsSync(file)) return fs.readFileSync(file);
+    if (fs.existsSync(file)) {
+      const got = fs.readFileSync(file);
+      if (complete(got)) return got;
+    }
     await new Promise((r) => setTimeout(r, 50));
   }
   return null;
@@ -139,7 +143,8 @@ test('a line the shell cannot take whole is taken back, or the verdict says what
       assert.equal(sim.ax.inspect('tv').focusedSets, 1, `${what}: brought forward`);
       if (verdict === 'tty_write_failed') terminal.paste(line);
       terminal.type('\n');
-      const got = await fileOnceThere(file, 10000);
+      // The shell makes the file before echo writes its line into it.
+      const got = await fileOnceThere(file, 10000, (bytes) => bytes.at(-1) === 0x0a);
       assert.ok(got, `${what}: the line never ran; the terminal ends with:\n${terminal.text.slice(-300)}`);
       const words = got.toString().trimEnd();
       if (verdict === 'tty_write_failed') assert.equal(words, payload, `${what}: the pasted text, once`);

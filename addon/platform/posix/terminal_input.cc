@@ -105,16 +105,23 @@ double TypingForecast::timeAt(double taken) const {
 bool TypingForecast::onTrack(size_t taken, double elapsed) {
   if (taken > samples_.back().first) samples_.emplace_back(taken, elapsed);
   if (taken >= total_ || taken < kMinBytes || elapsed < kMinSeconds) return true;
-  // The time a byte took over the third quarter and over the last, and the
-  // power of the position that their ratio shows (their middles are 5/8 and
+  // The time a byte took over the second, third and last quarters, and the
+  // power of the position by which it grew (their middles are 3/8, 5/8 and
   // 7/8 of the way): a steady reader's is 0, one that redraws the line per
-  // byte 1, more when its per-byte work grows faster still.
+  // byte 1, more when its per-byte work grows faster still. A reader that
+  // takes its input in bursts, or that a busy machine stops, shows a growth
+  // between the last two quarters that the two before do not: the power is
+  // taken at most one above theirs. (A line editor's growth rises smoothly.)
   const double sofar = static_cast<double>(taken), quarter = sofar / 4;
-  const double half = timeAt(2 * quarter), threeQuarters = timeAt(3 * quarter);
+  const double first = timeAt(quarter), half = timeAt(2 * quarter), threeQuarters = timeAt(3 * quarter);
+  const double second = (half - first) / quarter;
   const double earlier = (threeQuarters - half) / quarter;
   const double recent = (elapsed - threeQuarters) / quarter;
   if (recent <= 0) return true;
-  const double power = earlier > 0 ? std::clamp(std::log(recent / earlier) / std::log(7.0 / 5.0), 0.0, 3.0) : 0.0;
+  const auto growth = [](double from, double to, double positions) {
+    return from > 0 && to > 0 ? std::clamp(std::log(to / from) / std::log(positions), 0.0, 3.0) : 0.0;
+  };
+  const double power = std::min(growth(earlier, recent, 7.0 / 5.0), growth(second, earlier, 5.0 / 3.0) + 1);
   // The rest at that pace: the integral of recent * (x / (7/8 taken))^power
   // from what was taken to the whole text.
   const double ratio = static_cast<double>(total_) / sofar;

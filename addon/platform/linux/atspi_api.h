@@ -33,10 +33,7 @@ namespace platform::lx {
   X(atspi_match_rule_new)                     \
   X(atspi_collection_get_matches)             \
   X(atspi_text_get_text)                      \
-  X(atspi_text_get_caret_offset)              \
   X(atspi_text_get_character_count)           \
-  X(atspi_text_get_n_selections)              \
-  X(atspi_text_get_selection)                 \
   X(atspi_text_set_caret_offset)              \
   X(atspi_text_set_selection)                 \
   X(atspi_text_add_selection)                 \
@@ -51,8 +48,6 @@ namespace platform::lx {
   X(g_array_new)                  \
   X(g_array_append_vals)          \
   X(g_array_free)                 \
-  X(g_hash_table_new)             \
-  X(g_hash_table_unref)           \
   X(g_variant_get)                \
   X(g_variant_unref)              \
   X(g_variant_new)                \
@@ -65,7 +60,6 @@ namespace platform::lx {
 #define PELMORA_GIO_FUNCTIONS(X)      \
   X(g_bus_get_sync)                   \
   X(g_dbus_connection_call_sync)      \
-  X(g_desktop_app_info_new)           \
   X(g_desktop_app_info_new_from_filename) \
   X(g_app_info_get_name)
 
@@ -83,9 +77,7 @@ namespace platform::lx {
   X(dbus_message_iter_init)          \
   X(dbus_message_iter_recurse)       \
   X(dbus_message_iter_get_arg_type)  \
-  X(dbus_message_iter_get_basic)     \
-  X(dbus_error_init)                 \
-  X(dbus_error_free)
+  X(dbus_message_iter_get_basic)
 
 // Every function the Linux layer calls, resolved once.
 struct Api {

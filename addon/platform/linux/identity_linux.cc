@@ -14,7 +14,6 @@
 #include "platform/posix/fd.h"
 
 namespace platform::lx {
-namespace {
 
 std::string readProcFile(int32_t pid, const char* name) {
   const std::string path = "/proc/" + std::to_string(pid) + "/" + name;
@@ -26,6 +25,8 @@ std::string readProcFile(int32_t pid, const char* name) {
     text.append(buffer, static_cast<size_t>(n));
   return text;
 }
+
+namespace {
 
 bool exists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
 

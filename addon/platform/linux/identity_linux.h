@@ -8,6 +8,9 @@
 
 namespace platform::lx {
 
+// /proc/<pid>/<name> whole (up to 1 MiB), or "" when it cannot be read.
+std::string readProcFile(int32_t pid, const char* name);
+
 // The id of the desktop entry the process was started from: what GIO's
 // launcher put in its environment (for that very process), else the systemd
 // unit the desktop put it in, when a desktop file of that id exists.

@@ -4,7 +4,6 @@
 // says over AT-SPI which of several tabs is in front, so only a terminal with
 // a single session is answered.
 #include <dirent.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "platform/posix/fd.h"
+#include "platform/linux/identity_linux.h"
 #include "platform/process.h"
 
 namespace platform {
@@ -28,14 +27,7 @@ struct ProcStat {
 // /proc/<pid>/stat, whose second field is the command name in parentheses
 // (which may itself hold spaces and parentheses: the last ')' ends it).
 std::optional<ProcStat> readStat(int32_t pid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-  posix::Fd file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) return std::nullopt;
-  char buffer[1024];
-  const ssize_t n = read(file.fd, buffer, sizeof buffer - 1);
-  if (n <= 0) return std::nullopt;
-  buffer[n] = '\0';
-  const std::string text(buffer, static_cast<size_t>(n));
+  const std::string text = lx::readProcFile(pid, "stat");
   const size_t open = text.find('('), close = text.rfind(')');
   if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
   ProcStat s;

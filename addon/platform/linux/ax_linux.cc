@@ -71,6 +71,16 @@ std::optional<uint64_t> statesOf(const Api& a, AtspiAccessible* object, AXError&
 
 bool has(uint64_t states, AtspiStateType state) { return (states >> state) & 1; }
 
+// An interface of the object; kAXAttributeUnsupported when it has none, or
+// kAXCannotComplete when asking which it has ran into the timeout.
+template <class Iface>
+Iface* interfaceOf(Iface* (*get)(AtspiAccessible*), AtspiAccessible* object, AXError& error) {
+  const double asked = lx::monotonicNow();
+  Iface* iface = get(object);
+  if (!iface) error = lx::ranIntoTimeout(asked) ? kAXCannotComplete : kAXAttributeUnsupported;
+  return iface;
+}
+
 // The first descendant that has the focus: one Collection query where the
 // toolkit offers it (GTK 3, Chromium), else a walk of the visible tree within
 // a bound (GTK 4, Qt).
@@ -78,91 +88,83 @@ constexpr int kFocusWalkLimit = 400;
 
 // kAXAttributeUnsupported when the object offers no Collection.
 Element focusedByCollection(const Api& a, AtspiAccessible* root, AXError& error) {
-  const double asked = lx::monotonicNow();
-  AtspiCollection* collection = a.atspi_accessible_get_collection_iface(root);
-  if (!collection) {
-    error = lx::ranIntoTimeout(asked) ? kAXCannotComplete : kAXAttributeUnsupported;
+  AtspiCollection* collection = interfaceOf(a.atspi_accessible_get_collection_iface, root, error);
+  if (!collection) return {};
+  GArray* wanted = a.g_array_new(FALSE, FALSE, sizeof(AtspiStateType));
+  const AtspiStateType focused = ATSPI_STATE_FOCUSED;
+  a.g_array_append_vals(wanted, &focused, 1);
+  AtspiStateSet* states = a.atspi_state_set_new(wanted);
+  a.g_array_free(wanted, TRUE);
+  AtspiMatchRule* rule = a.atspi_match_rule_new(states, ATSPI_Collection_MATCH_ALL, nullptr,
+                                                ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE,
+                                                nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+  GError* e = nullptr;
+  const double started = lx::monotonicNow();
+  GArray* found = a.atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, &e);
+  a.g_object_unref(rule);
+  a.g_object_unref(states);
+  a.g_object_unref(collection);
+  if (e || !found) {
+    error = lx::takeError(e, started);
+    if (found) a.g_array_free(found, TRUE);
     return {};
   }
-  {
-    GArray* wanted = a.g_array_new(FALSE, FALSE, sizeof(AtspiStateType));
-    const AtspiStateType focused = ATSPI_STATE_FOCUSED;
-    a.g_array_append_vals(wanted, &focused, 1);
-    AtspiStateSet* states = a.atspi_state_set_new(wanted);
-    a.g_array_free(wanted, TRUE);
-    AtspiMatchRule* rule = a.atspi_match_rule_new(states, ATSPI_Collection_MATCH_ALL, nullptr,
-                                                  ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE,
-                                                  nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
-    GError* e = nullptr;
-    const double started = lx::monotonicNow();
-    GArray* found = a.atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, &e);
-    a.g_object_unref(rule);
-    a.g_object_unref(states);
-    a.g_object_unref(collection);
-    if (e || !found) {
-      error = lx::takeError(e, started);
-      if (found) a.g_array_free(found, TRUE);
-      return {};
-    }
-    Element result;
-    for (guint i = 0; i < found->len; ++i) {
-      auto* match = g_array_index(found, AtspiAccessible*, i);
-      if (!result) result = lx::adoptAccessible(match);
-      else a.g_object_unref(match);
-    }
-    a.g_array_free(found, TRUE);
-    return result;
+  Element result;
+  for (guint i = 0; i < found->len; ++i) {
+    auto* match = g_array_index(found, AtspiAccessible*, i);
+    if (!result) result = lx::adoptAccessible(match);
+    else a.g_object_unref(match);
   }
+  a.g_array_free(found, TRUE);
+  return result;
+}
+
+AttributeResult childrenOf(const Api& a, AtspiAccessible* object) {
+  GError* e = nullptr;
+  const double started = lx::monotonicNow();
+  const int count = a.atspi_accessible_get_child_count(object, &e);
+  if (e || count < 0) return failure(lx::takeError(e, started));
+  AttributeResult r = success(ValueKind::elementList);
+  for (int i = 0; i < count; ++i) {
+    GError* ie = nullptr;
+    const double fetched = lx::monotonicNow();
+    AtspiAccessible* child = a.atspi_accessible_get_child_at_index(object, i, &ie);
+    if (child) r.elements.push_back(lx::adoptAccessible(child));
+    // A child that left meanwhile is no failure; a silent application is.
+    else if (const AXError error = lx::takeError(ie, fetched); error == kAXCannotComplete) return failure(error);
+  }
+  return r;
 }
 
 Element focusedWithin(const Api& a, AtspiAccessible* root, AXError& error) {
   Element found = focusedByCollection(a, root, error);
   if (error != kAXAttributeUnsupported) return found;
   error = kAXSuccess;
-  std::deque<AtspiAccessible*> queue{static_cast<AtspiAccessible*>((a.g_object_ref)(root))};
-  Element result;
-  for (int examined = 0; !queue.empty() && !result && examined < kFocusWalkLimit; ++examined) {
-    AtspiAccessible* node = queue.front();
+  std::deque<Element> queue;
+  queue.push_back(lx::adoptAccessible(static_cast<AtspiAccessible*>((a.g_object_ref)(root))));
+  for (int examined = 0; !queue.empty() && examined < kFocusWalkLimit; ++examined) {
+    Element node = std::move(queue.front());
     queue.pop_front();
+    AtspiAccessible* object = node.get()->accessible;
     AXError e = kAXSuccess;
-    const auto states = statesOf(a, node, e);
-    if (!states) {
-      if (e == kAXCannotComplete) error = e;
-      a.g_object_unref(node);
-      if (error == kAXCannotComplete) break;
-      continue;
+    const auto states = statesOf(a, object, e);
+    // A silent application ends the walk; an object that went away is passed.
+    if (!states && e == kAXCannotComplete) {
+      error = e;
+      return {};
     }
-    if (has(*states, ATSPI_STATE_FOCUSED) && node != root) {
-      result = lx::adoptAccessible(node);
-      break;
-    }
+    if (!states) continue;
+    if (has(*states, ATSPI_STATE_FOCUSED) && object != root) return node;
     // Hidden parts of the window (other pages of a stack) hold no focus.
-    if (has(*states, ATSPI_STATE_VISIBLE) || node == root) {
-      GError* ce = nullptr;
-      const double counted = lx::monotonicNow();
-      const int count = a.atspi_accessible_get_child_count(node, &ce);
-      if ((ce || count < 0) && lx::takeError(ce, counted) == kAXCannotComplete) {
-        error = kAXCannotComplete;
-        a.g_object_unref(node);
-        break;
-      }
-      for (int i = 0; i < count; ++i) {
-        GError* ie = nullptr;
-        const double fetched = lx::monotonicNow();
-        AtspiAccessible* child = a.atspi_accessible_get_child_at_index(node, i, &ie);
-        if (child) queue.push_back(child);
-        else if (lx::takeError(ie, fetched) == kAXCannotComplete) error = kAXCannotComplete;
-        if (error == kAXCannotComplete) break;
-      }
-      if (error == kAXCannotComplete) {
-        a.g_object_unref(node);
-        break;
-      }
+    if (!has(*states, ATSPI_STATE_VISIBLE) && object != root) continue;
+    AttributeResult children = childrenOf(a, object);
+    if (children.error == kAXCannotComplete) {
+      error = kAXCannotComplete;
+      return {};
     }
-    a.g_object_unref(node);
+    for (Element& child : children.elements) queue.push_back(std::move(child));
   }
-  for (AtspiAccessible* left : queue) a.g_object_unref(left);
-  return result;
+  return {};
 }
 
 // The object's role in the logic's vocabulary; the text roles need the
@@ -191,16 +193,6 @@ Role roleOf(const Api& a, AtspiAccessible* object) {
   }
   r.name = lx::axRole(r.role, multiLine, editable);
   return r;
-}
-
-// An interface of the object; kAXAttributeUnsupported when it has none, or
-// kAXCannotComplete when asking which it has ran into the timeout.
-template <class Iface>
-Iface* interfaceOf(Iface* (*get)(AtspiAccessible*), AtspiAccessible* object, AXError& error) {
-  const double asked = lx::monotonicNow();
-  Iface* iface = get(object);
-  if (!iface) error = lx::ranIntoTimeout(asked) ? kAXCannotComplete : kAXAttributeUnsupported;
-  return iface;
 }
 
 // The whole text: GetText(0, -1), as AT-SPI means it. GTK 4.8's GtkText
@@ -276,23 +268,6 @@ AttributeResult rangeOrSelectedText(const std::string& text, CharRange chars, bo
   if (!units) return failure(kAXFailure);
   return stringResult(unicode::utf8FromUtf16(
       std::span(*units).subspan(static_cast<size_t>(range.range.location), static_cast<size_t>(range.range.length))));
-}
-
-AttributeResult childrenOf(const Api& a, AtspiAccessible* object) {
-  GError* e = nullptr;
-  const double started = lx::monotonicNow();
-  const int count = a.atspi_accessible_get_child_count(object, &e);
-  if (e || count < 0) return failure(lx::takeError(e, started));
-  AttributeResult r = success(ValueKind::elementList);
-  for (int i = 0; i < count; ++i) {
-    GError* ie = nullptr;
-    const double fetched = lx::monotonicNow();
-    AtspiAccessible* child = a.atspi_accessible_get_child_at_index(object, i, &ie);
-    if (child) r.elements.push_back(lx::adoptAccessible(child));
-    // A child that left meanwhile is no failure; a silent application is.
-    else if (const AXError error = lx::takeError(ie, fetched); error == kAXCannotComplete) return failure(error);
-  }
-  return r;
 }
 
 AttributeResult parentOf(const Api& a, AtspiAccessible* object) {
@@ -541,6 +516,14 @@ AttributeResult copyOne(const Api& a, ElementObject& element, std::string_view a
 // holds: each query would only wait out the timeout.
 bool ownProcess(ElementObject& element) { return lx::pidOfBusName(element.accessible) == getpid(); }
 
+// The library, when the element can be asked; else null, and `error` says
+// why: no library, no element, or one of the host's own.
+const Api* askable(ElementRef element, AXError& error) {
+  const Api* a = lx::api();
+  error = !a ? kAXAPIDisabled : !element ? kAXIllegalArgument : ownProcess(*element) ? kAXCannotComplete : kAXSuccess;
+  return error == kAXSuccess ? a : nullptr;
+}
+
 }  // namespace
 
 namespace lx {
@@ -565,11 +548,9 @@ AttributeResult copySystemWideAttribute(std::string_view attribute) {
 }
 
 AttributeResult copyAttribute(ElementRef element, std::string_view attribute) {
-  const Api* a = lx::api();
-  if (!a) return failure(kAXAPIDisabled);
-  if (!element) return failure(kAXIllegalArgument);
-  if (ownProcess(*element)) return failure(kAXCannotComplete);
-  return copyOne(*a, *element, attribute);
+  AXError error = kAXSuccess;
+  const Api* a = askable(element, error);
+  return a ? copyOne(*a, *element, attribute) : failure(error);
 }
 
 std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const std::string_view> attributes) {
@@ -577,12 +558,14 @@ std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const 
   results.reserve(attributes.size());
   // The text's value and selection come from one batch of calls: sent
   // together, answered in one round trip.
+  AXError error = kAXSuccess;
+  const Api* a = askable(element, error);
   std::optional<TextState> text;
-  if (const Api* a = lx::api(); a && element && !ownProcess(*element) && wantsTextState(attributes))
-    text = textStateOf(*a, *element);
+  if (a && wantsTextState(attributes)) text = textStateOf(*a, *element);
   for (std::string_view attribute : attributes) {
-    AttributeResult r = text && isTextAttribute(attribute) ? fromTextState(*text, attribute)
-                                                           : copyAttribute(element, attribute);
+    AttributeResult r = !a                                   ? failure(error)
+                        : text && isTextAttribute(attribute) ? fromTextState(*text, attribute)
+                                                             : copyOne(*a, *element, attribute);
     // As on macOS, an attribute without a value is an error here.
     if (r.ok() && r.kind == ValueKind::none) r = failure(kAXNoValue);
     results.push_back(std::move(r));
@@ -591,12 +574,10 @@ std::vector<AttributeResult> copyAttributes(ElementRef element, std::span<const 
 }
 
 SettableResult isAttributeSettable(ElementRef element, std::string_view attribute) noexcept {
-  const Api* a = lx::api();
-  if (!a) return {kAXAPIDisabled, false};
-  if (!element) return {kAXIllegalArgument, false};
-  if (ownProcess(*element)) return {kAXCannotComplete, false};
-  AtspiAccessible* object = element->accessible;
   AXError error = kAXSuccess;
+  const Api* a = askable(element, error);
+  if (!a) return {error, false};
+  AtspiAccessible* object = element->accessible;
   if (attribute == "AXValue") {
     AtspiEditableText* editable = interfaceOf(a->atspi_accessible_get_editable_text_iface, object, error);
     if (!editable) return {error == kAXCannotComplete ? error : kAXSuccess, false};
@@ -619,15 +600,13 @@ SettableResult isAttributeSettable(ElementRef element, std::string_view attribut
 }
 
 AXError setStringAttribute(ElementRef element, std::string_view attribute, std::string_view value) noexcept {
-  const Api* a = lx::api();
-  if (!a) return kAXAPIDisabled;
-  if (!element) return kAXIllegalArgument;
-  if (ownProcess(*element)) return kAXCannotComplete;
+  AXError error = kAXSuccess;
+  const Api* a = askable(element, error);
+  if (!a) return error;
   if (attribute != "AXValue") return kAXAttributeUnsupported;
   // D-Bus strings are UTF-8 without U+0000: text that is not cannot be sent,
   // and a C string would end at the first zero and write the rest away.
   if (value.find('\0') != std::string_view::npos || !unicode::utf16FromUtf8(value)) return kAXIllegalArgument;
-  AXError error = kAXSuccess;
   AtspiEditableText* editable = interfaceOf(a->atspi_accessible_get_editable_text_iface, element->accessible, error);
   if (!editable) return error;
   GError* e = nullptr;
@@ -641,12 +620,10 @@ AXError setStringAttribute(ElementRef element, std::string_view attribute, std::
 }
 
 AXError setBoolAttribute(ElementRef element, std::string_view attribute, bool value) noexcept {
-  const Api* a = lx::api();
-  if (!a) return kAXAPIDisabled;
-  if (!element) return kAXIllegalArgument;
-  if (ownProcess(*element)) return kAXCannotComplete;
-  if (attribute != "AXFocused" || !value) return kAXAttributeUnsupported;
   AXError error = kAXSuccess;
+  const Api* a = askable(element, error);
+  if (!a) return error;
+  if (attribute != "AXFocused" || !value) return kAXAttributeUnsupported;
   AtspiComponent* component = interfaceOf(a->atspi_accessible_get_component_iface, element->accessible, error);
   if (!component) return error;
   GError* e = nullptr;
@@ -661,12 +638,10 @@ AXError setBoolAttribute(ElementRef element, std::string_view attribute, bool va
 // converted against the text this reference read last (the logic reads it
 // just before), else against the text as it is now.
 AXError setRangeAttribute(ElementRef element, std::string_view attribute, TextRange value) noexcept {
-  const Api* a = lx::api();
-  if (!a) return kAXAPIDisabled;
-  if (!element) return kAXIllegalArgument;
-  if (ownProcess(*element)) return kAXCannotComplete;
-  if (attribute != "AXSelectedTextRange") return kAXAttributeUnsupported;
   AXError error = kAXSuccess;
+  const Api* a = askable(element, error);
+  if (!a) return error;
+  if (attribute != "AXSelectedTextRange") return kAXAttributeUnsupported;
   std::optional<std::string> text = element->lastText;
   if (!text) text = textOf(*a, *element, error);
   if (!text) return error;

@@ -62,7 +62,7 @@ bool isIntactPng(std::string_view b) {
     const uint32_t length = be32(b, at);
     if (length > 0x7FFFFFFF || at + 12 + length > b.size()) return false;
     const std::string_view type = b.substr(at + 4, 4);
-    if (libdeflate_crc32(0, b.data() + at + 4, 4 + size_t{length}) != be32(b, at + 8 + length)) return false;
+    if (crcOf(b.substr(at + 4, 4 + size_t{length})) != be32(b, at + 8 + length)) return false;
     at += 12 + length;
     if (type == "IDAT") sawData = true;
     if (type == "IEND") return sawData && at == b.size();

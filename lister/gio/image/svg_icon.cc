@@ -229,6 +229,15 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
+// The first word of a list separated by white space; the list loses it.
+std::string_view nextWord(std::string_view& list) {
+  list = trim(list);
+  const auto end = static_cast<size_t>(std::find_if(list.begin(), list.end(), isSpace) - list.begin());
+  const std::string_view word = list.substr(0, end);
+  list.remove_prefix(end);
+  return word;
+}
+
 bool finiteValue(double v) { return std::isfinite(v) && std::fabs(v) <= kMaxCoordinate; }
 
 // A number at the front of s, consumed. Digits are read here, not by strtod:
@@ -663,13 +672,10 @@ bool property(const Document& doc, std::string_view n, std::string_view v, Decla
       return true;
     }
     int fill = -1, stroke = -1, markers = -1, at = 0;
-    for (std::string_view list = v; !(list = trim(list)).empty(); ++at) {
-      const size_t end = std::min(list.find_first_of(" \t\n\r\f"), list.size());
-      const std::string_view word = list.substr(0, end);
+    for (std::string_view list = v, word; !(word = nextWord(list)).empty(); ++at) {
       int* slot = word == "fill" ? &fill : word == "stroke" ? &stroke : word == "markers" ? &markers : nullptr;
       if (!slot || *slot >= 0) return false;
       *slot = at;
-      list.remove_prefix(end);
     }
     if (fill < 0) fill = at++;
     if (stroke < 0) stroke = at++;
@@ -692,8 +698,6 @@ bool plainAttribute(std::string_view n) {
                      "contentStyleType", "lang"});
 }
 
-// The element's own properties: its attributes, then its style attribute,
-// which wins over them.
 // A name as a class or id selector writes it: letters, digits, '-' and '_',
 // not starting with a digit.
 bool isCssName(std::string_view n) {
@@ -776,11 +780,8 @@ std::optional<Declared> declared(const Document& doc, const Element& e) {
     for (const Rule& rule : doc.rules) {
       if (rule.byId != byId) continue;
       bool selected = byId && rule.name == id;
-      for (std::string_view list = classes; !selected && !list.empty();) {
-        const size_t end = std::min(list.find_first_of(" \t\n\r\f"), list.size());
-        selected = list.substr(0, end) == rule.name;
-        list.remove_prefix(std::min(end + 1, list.size()));
-      }
+      for (std::string_view list = classes, word; !selected && !(word = nextWord(list)).empty();)
+        selected = word == rule.name;
       if (selected && !declarations(doc, rule.declarations, d)) return std::nullopt;
     }
   }

@@ -10,14 +10,6 @@ namespace {
 bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// The scalar of a well-formed sequence of `length` bytes at text[i].
-uint32_t decode(std::string_view text, size_t i, size_t length) {
-  static constexpr uint8_t kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  uint32_t scalar = static_cast<uint8_t>(text[i]) & kLeadMask[length];
-  for (size_t k = 1; k < length; ++k) scalar = (scalar << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
-  return scalar;
-}
-
 // UTF-16 units of the character at text[i], and its length in bytes.
 std::pair<int64_t, size_t> unitsAt(std::string_view text, size_t i) {
   const size_t length = utf8SequenceLength(text, i);
@@ -66,7 +58,7 @@ std::optional<std::vector<uint16_t>> utf16FromUtf8(std::string_view utf8) {
     }
     const size_t length = utf8SequenceLength(utf8, i);
     if (length == 0) return std::nullopt;
-    const uint32_t scalar = decode(utf8, i, length);
+    const uint32_t scalar = utf8Decode(utf8, i, length);
     if (scalar >= 0x10000) {
       out.push_back(static_cast<uint16_t>(0xD800 + ((scalar - 0x10000) >> 10)));
       out.push_back(static_cast<uint16_t>(0xDC00 + ((scalar - 0x10000) & 0x3FF)));

@@ -60,6 +60,13 @@ void appendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+uint32_t utf8Decode(std::string_view text, size_t i, size_t length) noexcept {
+  static constexpr uint8_t kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  uint32_t scalar = static_cast<uint8_t>(text[i]) & kLeadMask[length];
+  for (size_t k = 1; k < length; ++k) scalar = (scalar << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+  return scalar;
+}
+
 size_t utf8SequenceLength(std::string_view text, size_t i) noexcept {
   const LeadInfo info = leadInfo(static_cast<uint8_t>(text[i]));
   if (info.length <= 1) return info.length;

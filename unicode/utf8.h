@@ -20,6 +20,10 @@ namespace unicode {
 // above U+10FFFF).
 size_t utf8SequenceLength(std::string_view text, size_t i) noexcept;
 
+// The scalar of the well-formed sequence of `length` bytes at text[i] (the
+// length utf8SequenceLength gave).
+uint32_t utf8Decode(std::string_view text, size_t i, size_t length) noexcept;
+
 // Length of the maximal subpart of an ill-formed sequence at text[i]: the
 // bytes that one U+FFFD replaces (at least 1).
 size_t utf8InvalidRunLength(std::string_view text, size_t i) noexcept;

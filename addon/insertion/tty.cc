@@ -108,13 +108,6 @@ constexpr std::pair<uint32_t, uint32_t> kFormatCharacters[] = {
     {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
     {0xE0020, 0xE007F}};
 
-uint32_t scalarAt(std::string_view s, size_t i, size_t length) {
-  static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  uint32_t scalar = static_cast<unsigned char>(s[i]) & kLeadMask[length];
-  for (size_t k = 1; k < length; ++k) scalar = (scalar << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-  return scalar;
-}
-
 }  // namespace
 
 std::optional<size_t> terminalEraseCount(std::string_view typed) {
@@ -122,7 +115,7 @@ std::optional<size_t> terminalEraseCount(std::string_view typed) {
   for (size_t i = 0; i < typed.size(); ++count) {
     const size_t length = unicode::utf8SequenceLength(typed, i);
     if (length == 0) return std::nullopt;
-    const uint32_t scalar = scalarAt(typed, i, length);
+    const uint32_t scalar = unicode::utf8Decode(typed, i, length);
     for (const auto& [first, last] : kFormatCharacters)
       if (scalar >= first && scalar <= last) return std::nullopt;
     i += length;

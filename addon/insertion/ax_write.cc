@@ -66,11 +66,11 @@ bool setValueReaches(platform::AXError (*set)(platform::ElementRef, std::string_
 
 }  // namespace
 
-bool tryAXWrite(const FieldWrite& w, std::string_view bundleID, bool promoteBundleOnFailure) {
+bool tryAXWrite(const FieldWrite& w, std::string_view bundleID) {
   if (!setValueReaches(ax::setString, w.element, w.value)) return false;
   const Seen seen = watchValue(w, Seen::written);
   if (seen == Seen::written) return true;
-  if (seen == Seen::original && promoteBundleOnFailure && !bundleID.empty())
+  if (seen == Seen::original && !bundleID.empty())
     gClipboardPreferredAppendBundles().emplace(bundleID);
 
   // The application handles one client's requests in order, so the original

@@ -47,7 +47,7 @@ struct FieldWrite {
 // back, its selection too) and read back, since a decline has the host paste
 // the text. A field that still shows its original value when the wait ends
 // plainly refused the write, which teaches the bundle to go to the clipboard.
-bool tryAXWrite(const FieldWrite& write, std::string_view bundleID, bool promoteBundleOnFailure);
+bool tryAXWrite(const FieldWrite& write, std::string_view bundleID);
 
 // Brings the application's process to the front unless it is there already;
 // by process, so that an application without a bundle identifier comes

@@ -88,7 +88,7 @@ Decision decideRoute(const CapturedTextTarget& target) {
   Decision d;
   if (reads[0].ok() && reads[0].kind == ValueKind::string) d.value = std::move(reads[0].string);
   d.range = std::move(reads[1]);
-  d.singleLine = reads[2].ok() && reads[2].kind == ValueKind::string && contains(singleLineTextRoles, reads[2].string);
+  d.singleLine = contains(singleLineTextRoles, readableString(reads[2]));
   return d;
 }
 
@@ -103,7 +103,7 @@ std::string insertThroughAccessibility(const CapturedTextTarget& target, std::st
 
   platform::ElementRef element = target.element.get();
   const FieldWrite write{element, *d.value, range.range, splice->value, d.singleLine};
-  if (!tryAXWrite(write, target.bundleID, true)) return declineForPaste(target, "ax_write_verification_failed");
+  if (!tryAXWrite(write, target.bundleID)) return declineForPaste(target, "ax_write_verification_failed");
   ax::setRange(element, "AXSelectedTextRange", {splice->caret, 0});
   return success("accessibility", target);
 }

@@ -77,7 +77,7 @@ TEST(VerifiedWrite, TextThatIsNotUtf8IsRefusedAndTeachesNothing) {
   platform::Element application = platform::applicationElement(9);
   platform::AttributeResult windows = platform::copyAttribute(application.get(), "AXWindows");
   ASSERT_EQ(windows.elements.size(), 1u);
-  EXPECT_FALSE(tryAXWrite({windows.elements[0].get(), "keep me", {0, 0}, "bad \xC3", true}, "com.example.bytes", true));
+  EXPECT_FALSE(tryAXWrite({windows.elements[0].get(), "keep me", {0, 0}, "bad \xC3", true}, "com.example.bytes"));
   EXPECT_EQ(sim::findNode(sim::Value("f"))->value.string, "keep me");
   EXPECT_EQ(gClipboardPreferredAppendBundles().count("com.example.bytes"), 0u);
   sim::reset();

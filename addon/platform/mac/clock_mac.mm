@@ -1,5 +1,4 @@
 #import <Foundation/Foundation.h>
-#include <time.h>
 
 #include "platform/platform.h"
 #include "platform/posix/clock.h"
